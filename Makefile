@@ -1,0 +1,33 @@
+# Set-up and the two jobs. Each target installs what is missing (Debian
+# packages, FFmpeg 9 into its cache), configures and builds first.
+BUILD ?= build
+SANITIZE ?= OFF
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps ffmpeg configure build test demo bench clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+ffmpeg: deps
+	@tools/provide-ffmpeg.sh $(BUILD)
+
+configure: ffmpeg
+	@cmake -G Ninja -S . -B $(BUILD) -DKESTROVA_SANITIZE=$(SANITIZE) >/dev/null
+
+build: configure
+	@ninja -C $(BUILD) -j$(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 300
+
+demo: build
+	@tools/demo.sh $(BUILD)
+
+bench: build
+	@echo "No benchmarks yet."
+
+clean:
+	rm -rf $(BUILD)

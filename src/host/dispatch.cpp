@@ -1,0 +1,47 @@
+#include "host/dispatch.h"
+
+#include <cstdint>
+
+#include "host/boundary_guard.h"
+#include "host/plugin_lifecycle.h"
+#include "host/selector_names.h"
+
+namespace kestrova::host {
+namespace {
+
+Result dispatchEntry(void* arguments) {
+    const auto* args = static_cast<const EntryArguments*>(arguments);
+    return dispatchSelector(args->selector, args->stdParms, args->param1, args->param2);
+}
+
+}  // namespace
+
+Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* param2) {
+    switch (selector) {
+        case imInit:
+            return imInitHandler(stdParms, param1);
+        case imShutdown:
+            return imShutdownHandler();
+        case imGetIndFormat:
+            // The index travels in the pointer-sized first parameter.
+            return imGetIndFormatHandler(static_cast<int32_t>(reinterpret_cast<intptr_t>(param1)),
+                                         param2);
+        case imGetSupports7:
+            return imSupports7;
+        case imGetSupports8:
+            return imSupports8;
+        case imGetPrefs8:
+            return imGetPrefs8Handler(param1, param2);
+        default:
+            // Selectors this importer does not handle, and every unknown number.
+            return imUnsupported;
+    }
+}
+
+Result guardedImportEntry(Selector selector, void* stdParms, void* param1, void* param2) {
+    EntryArguments arguments{selector, stdParms, param1, param2};
+    return HostBoundaryGuard(&dispatchEntry, &arguments, imFailure, "xImportEntry",
+                             selectorName(selector), selector);
+}
+
+}  // namespace kestrova::host

@@ -1,0 +1,225 @@
+// Host interface definitions shared by the module and the stand-in host.
+// Records the host hands over are byte buffers read and written at fixed
+// offsets; where the host interface leaves a layout open it is fixed here,
+// once, so a build for the real host only swaps this header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace kestrova::host {
+
+using Selector = int32_t;
+using Result = int32_t;
+
+// Result codes.
+inline constexpr Result imNoErr = 0;
+inline constexpr Result imUnsupported = 3;
+inline constexpr Result imFailure = 5;
+inline constexpr Result imAsyncFailure = 2;
+inline constexpr Result imSupports7 = 100;
+inline constexpr Result imSupports8 = 101;
+inline constexpr Result imBadFormatIndex = 301;
+inline constexpr Result imInitOk = 400;
+inline constexpr Result imAnotherStream = 18;
+inline constexpr Result imNoMoreStreams = 19;
+inline constexpr Result imNoCaptions = 40;
+
+// Selector numbers.
+enum SelectorNumber : Selector {
+    imInit = 0,
+    imShutdown = 1,
+    imQuietFile = 8,
+    imCloseFile = 9,
+    imAnalysis = 12,
+    imGetIndFormat = 14,
+    imGetMetaData = 23,
+    imImportAudio7 = 25,
+    imGetIndPixelFormat = 27,
+    imGetSupports7 = 28,
+    imResetSequentialAudio = 29,
+    imGetSequentialAudio = 30,
+    imGetSupports8 = 36,
+    imGetInfo8 = 37,
+    imGetPrefs8 = 38,
+    imOpenFile8 = 39,
+    imCalcSize8 = 42,
+    imCheckTrim8 = 43,
+    imTrimFile8 = 44,
+    imGetPreferredFrameSize = 45,
+    imCreateAsyncImporter = 46,
+    imGetSourceVideo = 47,
+    imGetPeakAudio = 49,
+    imRetargetAccelerator = 50,
+    imCopyFile = 51,
+    imQueryDestinationPath = 56,
+    imQueryContentState = 57,
+    imQueryInputFileList = 59,
+    imQueryStreamLabel = 60,
+    imInitiateAsyncClosedCaptionScan = 61,
+    imGetNextClosedCaption = 62,
+    imCompleteAsyncClosedCaptionScan = 63,
+    imGetAudioChannelLayout = 64,
+    imSelectClipFrameDescriptor = 65,
+    imPerformSourceSettingsCommand = 66,
+    imGetIndColorSpace = 73,
+    imGetEmbeddedLUT = 82,
+};
+
+// The exported entry: selector, standard parameters, first and second parameter.
+using ImportEntryFn = Result (*)(Selector, void* stdParms, void* param1, void* param2);
+inline constexpr const char* kImportEntryName = "xImportEntry";
+
+// Byte access to host records. Records are little-endian and may be unaligned.
+template <typename T>
+inline T readField(const void* record, std::size_t offset) {
+    T value;
+    std::memcpy(&value, static_cast<const unsigned char*>(record) + offset, sizeof(T));
+    return value;
+}
+template <typename T>
+inline void writeField(void* record, std::size_t offset, T value) {
+    std::memcpy(static_cast<unsigned char*>(record) + offset, &value, sizeof(T));
+}
+
+// ---- Memory functions, utility functions and suites -----------------------
+
+// Host memory functions: allocate(size) -> block or null; dispose(block).
+struct HostMemoryFuncs {
+    void* (*allocate)(std::size_t size);
+    void (*dispose)(void* block);
+};
+
+struct BasicSuite;
+// Host utility functions: the accessor for the basic suite.
+struct HostUtilityFuncs {
+    BasicSuite* (*getBasicSuite)();
+};
+
+// Suites record: the host's memory functions and utility functions.
+struct HostSuitesRecord {
+    int32_t version;
+    HostMemoryFuncs* memFuncs;
+    HostUtilityFuncs* utilFuncs;
+};
+
+// Standard parameters: the first 32-bit field is the importer API version.
+namespace stdparms {
+inline constexpr std::size_t kInterfaceVersion = 0;  // int32
+inline constexpr std::size_t kSuites = 8;            // HostSuitesRecord*
+inline constexpr std::size_t kSize = 16;
+}  // namespace stdparms
+inline constexpr int32_t kDefaultImporterApiVersion = 22;
+
+// Basic suite: acquires and releases named suites by name and version.
+// Both answer 0 on success.
+struct BasicSuite {
+    int32_t (*acquireSuite)(const char* name, int32_t version, const void** suite);
+    int32_t (*releaseSuite)(const char* name, int32_t version);
+};
+
+// A host string: an opaque handle the host owns.
+struct HostString {
+    uint64_t handle;
+};
+
+// "MediaCore StringSuite" version 1. All functions answer 0 on success.
+struct StringSuite {
+    int32_t (*disposeString)(const HostString* string);
+    int32_t (*allocateFromUtf8)(const uint8_t* utf8, HostString* out);
+    int32_t (*copyToUtf8)(const HostString* string, uint8_t* buffer, uint32_t* bufferBytes);
+};
+
+// "Premiere Time Suite" version 1: the first function writes the ticks per second.
+struct TimeSuite {
+    int32_t (*getTicksPerSecond)(int64_t* ticksPerSecond);
+};
+inline constexpr int64_t kTicksPerSecond = 254016000000;
+
+// "Importer File Manager Suite" version 4: the second function refreshes a file.
+struct FileManagerSuite {
+    int32_t (*reserved)();
+    int32_t (*refreshFileAsync)(const char16_t* path);
+};
+
+// The pixel buffer suites are declared opaque until frame delivery needs them.
+struct PPixSuite;
+struct PPix2Suite;
+struct PPixCreator2Suite;
+struct PPixCacheSuite;
+
+struct SuiteName {
+    const char* name;
+    int32_t version;
+};
+inline constexpr SuiteName kStringSuite{"MediaCore StringSuite", 1};
+inline constexpr SuiteName kPPixSuite{"Premiere PPix Suite", 1};
+inline constexpr SuiteName kPPix2Suite{"Premiere PPix 2 Suite", 3};
+inline constexpr SuiteName kPPixCreator2Suite{"Premiere PPix Creator 2 Suite", 4};
+inline constexpr SuiteName kPPixCacheSuite{"Premiere PPix Cache Suite", 8};
+inline constexpr SuiteName kTimeSuite{"Premiere Time Suite", 1};
+inline constexpr SuiteName kFileManagerSuite{"Importer File Manager Suite", 4};
+// In the order they are acquired and released.
+inline constexpr SuiteName kSuiteTable[] = {kStringSuite,       kPPixSuite,      kPPix2Suite,
+                                            kPPixCreator2Suite, kPPixCacheSuite, kTimeSuite,
+                                            kFileManagerSuite};
+
+// ---- Records of imInit, imGetIndFormat and imGetPrefs8 ---------------------
+
+// Importer info record (imInit). Fields are 32-bit unless stated.
+namespace importinfo {
+inline constexpr std::size_t kPriority = 52;
+inline constexpr std::size_t kCanCalcSize = 64;
+inline constexpr std::size_t kCanTrim = 68;
+inline constexpr std::size_t kAvoidAudioConform = 72;
+inline constexpr std::size_t kAcceleratorExtension = 76;  // char16_t*, 255 units at most
+inline constexpr std::size_t kCanCopy = 84;
+inline constexpr std::size_t kCanProvidePeakAudio = 96;
+inline constexpr std::size_t kCanProvideFileList = 100;
+inline constexpr std::size_t kCanProvideClosedCaptions = 104;
+inline constexpr std::size_t kUnalignedFlag = 145;
+inline constexpr std::size_t kClearedFlags[] = {8, 12, 28, 36, 40, 44, 48, 88};
+inline constexpr std::size_t kSize = 160;
+inline constexpr std::size_t kAcceleratorExtensionUnits = 256;
+static_assert(kUnalignedFlag + 4 <= kSize);
+}  // namespace importinfo
+
+// Format description record (imGetIndFormat).
+namespace formatdesc {
+inline constexpr std::size_t kFileType = 0;  // uint32
+inline constexpr std::size_t kClearedFields[] = {8, 556, 760};
+inline constexpr std::size_t kFormatName = 12;
+inline constexpr std::size_t kFormatNameBytes = 256;
+inline constexpr std::size_t kShortName = 268;
+inline constexpr std::size_t kShortNameBytes = 32;
+inline constexpr std::size_t kExtensions = 300;
+inline constexpr std::size_t kExtensionsBytes = 256;
+inline constexpr std::size_t kSize = 768;
+static_assert(kFormatName + kFormatNameBytes == kShortName);
+static_assert(kShortName + kShortNameBytes == kExtensions);
+static_assert(kExtensions + kExtensionsBytes == 556);
+static_assert(760 + 4 <= kSize);
+}  // namespace formatdesc
+
+// Prefs record (imGetPrefs8): buffer pointer, length in bytes, first-time flag.
+namespace prefsrec {
+inline constexpr std::size_t kBuffer = 0;      // void*
+inline constexpr std::size_t kLength = 8;      // int32
+inline constexpr std::size_t kFirstTime = 12;  // uint8
+inline constexpr std::size_t kSize = 16;
+}  // namespace prefsrec
+
+// The per-clip settings record the host stores with each clip.
+inline constexpr int32_t kClipPrefsBytes = 112;
+inline constexpr int32_t kClipPrefsFields = 28;
+static_assert(kClipPrefsFields * 4 == kClipPrefsBytes);
+
+// A four-character host code, first character in the lowest byte.
+inline constexpr uint32_t fourCC(const char (&c)[5]) {
+    return uint32_t(uint8_t(c[0])) | uint32_t(uint8_t(c[1])) << 8 | uint32_t(uint8_t(c[2])) << 16 |
+           uint32_t(uint8_t(c[3])) << 24;
+}
+inline constexpr uint32_t kBadFormat = fourCC("badf");
+
+}  // namespace kestrova::host

@@ -1,0 +1,118 @@
+// The kestrova-host program, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "module_test_support.h"
+
+namespace kestrova::moduletest {
+namespace {
+
+TEST(KestrovaHostToolTest, FormatsListsOneLinePerFamily) {
+    TempFolder appData;
+    const ToolRun run = runTool({"--appdata", appData.path().string(), "formats"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> rows = lines(run.out);
+    ASSERT_GE(rows.size(), 120u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::string& row = rows[i];
+        EXPECT_EQ(row.rfind(std::to_string(i) + "\tK", 0), 0u) << row;
+        EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 4) << row;
+        EXPECT_NE(row.find(" (Kestrova)\t"), std::string::npos) << row;
+    }
+}
+
+TEST(KestrovaHostToolTest, FormatsAsJsonIsOneValidArray) {
+    if (std::system("python3 -c pass >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "python3 is needed to check the JSON";
+    }
+    TempFolder appData;
+    const ToolRun run = runTool({"formats", "--json", "--appdata", appData.path().string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::filesystem::path json = appData.path() / "formats.json";
+    std::ofstream(json) << run.out;
+    const std::string check =
+        "python3 -c \"import json,sys,string\n"
+        "a = json.load(open(sys.argv[1]))\n"
+        "assert isinstance(a, list) and len(a) >= 120\n"
+        "for i, f in enumerate(a):\n"
+        "    assert set(f) == {'index','typeCode','name','shortName','extensions'}, f\n"
+        "    assert f['index'] == i and f['name'].endswith(' (Kestrova)'), f\n"
+        "    c = f['typeCode']\n"
+        "    assert len(c) == 4 and c[0] == 'K' and all(x.isalnum() for x in c), f\n"
+        "    assert f['extensions'] and all(isinstance(e, str) for e in f['extensions']), f\n"
+        "\" '" +
+        json.string() + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << run.out.substr(0, 2000);
+}
+
+TEST(KestrovaHostToolTest, FormatsWithoutFfmpegExitsTwoAndSaysWhy) {
+    std::string error;
+    auto copy = hostsim::ModuleCopy::create(kModulePath, hostsim::FfmpegFolder::Missing, error);
+    ASSERT_NE(copy, nullptr) << error;
+    TempFolder appData;
+    const ToolRun run = runTool(
+        {"--module", copy->modulePath().string(), "--appdata", appData.path().string(), "formats"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("imInit answered 5"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("FFmpeg unavailable (NotLocated)"), std::string::npos) << run.err;
+}
+
+TEST(KestrovaHostToolTest, ReportPrintsThePathAndTheReport) {
+    TempFolder appData;
+    const ToolRun run = runTool({"report", "--appdata", appData.path().string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::filesystem::path report = appData.path() / "Kestrova" / "SUPPORTED-CODECS.md";
+    const std::string contents = readFile(report);
+    ASSERT_FALSE(contents.empty());
+    EXPECT_EQ(lines(contents).front(), "# Kestrova - supported formats on this system");
+    EXPECT_EQ(run.out, report.string() + "\n" + contents);
+}
+
+TEST(KestrovaHostToolTest, LogLevelReplacesOnlyThatPreference) {
+    TempFolder appData;
+    std::filesystem::create_directories(appData.path() / "Kestrova");
+    const std::filesystem::path prefs = appData.path() / "Kestrova" / "kestrova.prefs";
+    std::ofstream(prefs) << "frameCacheMiB=256\n logLevel = 1 # quiet\n# note\n";
+    const ToolRun run =
+        runTool({"--appdata", appData.path().string(), "--log-level", "4", "formats"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readFile(prefs), "frameCacheMiB=256\n# note\nlogLevel=4\n");
+    const std::string log = readFile(appData.path() / "Kestrova" / "logs" / "Kestrova.log");
+    EXPECT_NE(log.find("[DBG ]"), std::string::npos);
+}
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* expected;  // in standard output for 0, standard error otherwise
+};
+
+class KestrovaHostUsageTest : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(KestrovaHostUsageTest, AnswersWithoutStartingTheImporter) {
+    const ToolRun run = runTool(GetParam().arguments);
+    EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.out << run.err;
+    const std::string& shown = GetParam().exitCode == 0 ? run.out : run.err;
+    EXPECT_NE(shown.find(GetParam().expected), std::string::npos) << shown;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KestrovaHostUsageTest,
+    ::testing::Values(
+        UsageCase{"Help", {"--help"}, 0, "Usage: kestrova-host [options] COMMAND"},
+        UsageCase{"HelpCommand", {"help", "formats"}, 0, "Usage: kestrova-host [options] formats"},
+        UsageCase{"CommandHelp", {"report", "--help"}, 0, "Usage: kestrova-host [options] report"},
+        UsageCase{"NoCommand", {}, 1, "no command given"},
+        UsageCase{"UnknownCommand", {"frobnicate"}, 1, "unknown command 'frobnicate'"},
+        UsageCase{"UnknownOption", {"formats", "--fast"}, 1, "unknown option --fast"},
+        UsageCase{"ExtraArgument", {"formats", "extra"}, 1, "unexpected argument 'extra'"},
+        UsageCase{"LogLevelOutOfRange", {"--log-level", "9", "formats"}, 1, "from 0 to 5"},
+        UsageCase{"MissingValue", {"formats", "--module"}, 1, "--module needs a value"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kestrova::moduletest

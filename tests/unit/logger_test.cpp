@@ -1,0 +1,134 @@
+#include "support/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "support/logger_internal.h"
+#include "test_support.h"
+
+namespace kestrova {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LoggerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Logger::close();
+        Logger::setLevel(3);
+    }
+    void TearDown() override {
+        Logger::close();
+        Logger::setLevel(3);
+    }
+    fs::path logPath() const { return dir_.path() / "Kestrova" / "logs" / "Kestrova.log"; }
+    std::string logText() {
+        Logger::close();
+        return test::readFile(logPath());
+    }
+
+    test::TempDir dir_;
+    test::ScopedEnv env_{"LOCALAPPDATA", dir_.str().c_str()};
+};
+
+TEST_F(LoggerTest, FilteredMessageCreatesNoFile) {
+    Logger::log(LogLevel::Debug, "hidden %d", 1);
+    EXPECT_FALSE(fs::exists(logPath()));
+    Logger::setLevel(0);
+    Logger::log(LogLevel::Error, "also hidden");
+    EXPECT_FALSE(fs::exists(logPath()));
+}
+
+TEST_F(LoggerTest, LineCarriesTimestampTagAndThread) {
+    Logger::log(LogLevel::Warning, "value=%d", 42);
+    const std::string text = logText();
+    // "YYYY-MM-DD HH:MM:SS.mmm [WARN] [t<id>] value=42\n"
+    ASSERT_GE(text.size(), 24u);
+    EXPECT_EQ(text[4], '-');
+    EXPECT_EQ(text[19], '.');
+    EXPECT_NE(text.find(" [WARN] [t"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 11), "] value=42\n");
+}
+
+TEST_F(LoggerTest, TagsAreSixCharactersWithBrackets) {
+    for (int level = -1; level <= 6; ++level) {
+        EXPECT_EQ(std::string(Logger::tag(level)).size(), 4u) << level;
+    }
+    EXPECT_STREQ(Logger::tag(1), "ERR ");
+    EXPECT_STREQ(Logger::tag(4), "DBG ");
+    EXPECT_STREQ(Logger::tag(9), "??? ");
+}
+
+class LoggerLengthTest : public LoggerTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(LoggerLengthTest, LongMessagesAreWrittenWhole) {
+    const std::string message(GetParam(), 'x');
+    Logger::log(LogLevel::Error, "%s", message.c_str());
+    const std::string text = logText();
+    EXPECT_NE(text.find("] " + message + "\n"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(AroundTheStackBuffer, LoggerLengthTest,
+                         ::testing::Values(1023u, 1024u, 70000u));
+
+TEST_F(LoggerTest, RotatesAtEightMiBKeepingOneGeneration) {
+    fs::create_directories(logPath().parent_path());
+    {
+        std::ofstream old(logPath().string() + ".1");
+        old << "generation before\n";
+        std::ofstream current(logPath(), std::ios::binary);
+        current << std::string(8388608, 'a');
+    }
+    // Reopening continues the count from the file's size, so one line rotates.
+    Logger::log(LogLevel::Error, "first new line");
+    Logger::log(LogLevel::Error, "second new line");
+    const std::string current = logText();
+    const std::string previous = test::readFile(logPath().string() + ".1");
+    EXPECT_EQ(current.find("first new line"), std::string::npos);
+    EXPECT_NE(current.find("second new line"), std::string::npos);
+    EXPECT_NE(previous.find("first new line"), std::string::npos);
+    EXPECT_EQ(previous.find("generation before"), std::string::npos);
+}
+
+TEST_F(LoggerTest, WriteRawDoesNotWaitForTheLock) {
+    Logger::log(LogLevel::Error, "opened");
+    std::unique_lock held(loggerMutex());
+    testing::internal::CaptureStderr();
+    std::thread other([] { Logger::writeRaw("raw while locked"); });
+    other.join();
+    const std::string err = testing::internal::GetCapturedStderr();
+    held.unlock();
+    EXPECT_EQ(err, "raw while locked\n");
+    EXPECT_EQ(logText().find("raw while locked"), std::string::npos);
+}
+
+TEST_F(LoggerTest, WriteRawGoesToTheOpenFileWhenTheLockIsFree) {
+    Logger::log(LogLevel::Error, "opened");
+    Logger::writeRaw("raw line");
+    EXPECT_NE(logText().find("\nraw line\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, WithoutUsableAppDataTheLogGoesToTheTemporaryFolder) {
+    test::TempDir temp;
+    test::ScopedEnv tmp("TMPDIR", temp.str().c_str());
+    test::ScopedEnv tooLong("LOCALAPPDATA", std::string(260, 'x').c_str());
+    test::ScopedEnv noXdg("XDG_DATA_HOME", nullptr);
+    test::ScopedEnv noHome("HOME", nullptr);
+    Logger::log(LogLevel::Error, "to temp");
+    Logger::close();
+    EXPECT_NE(test::readFile(temp.path() / "Kestrova" / "logs" / "Kestrova.log").find("to temp"),
+              std::string::npos);
+}
+
+TEST_F(LoggerTest, ScopedTimerReportsElapsedMilliseconds) {
+    { ScopedTimer timer("unit scope", LogLevel::Info); }
+    const std::string text = logText();
+    EXPECT_NE(text.find("unit scope took "), std::string::npos);
+    EXPECT_NE(text.find(" ms\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,57 @@
+#include "commands.h"
+
+namespace kestrova::cli {
+namespace {
+
+const Command kCommands[] = {
+    {"formats", "", 0, "list the container families the importer offers",
+     "Initialises the importer, asks it for every format family in turn and prints one\n"
+     "line per family: index, type code, format name, short name and extensions\n"
+     "(with --json: one array of objects). Exit 2 when initialisation fails; the\n"
+     "reason from the importer's log is printed on standard error.\n",
+     runFormats},
+    {"report", "", 0, "print the capability report the importer writes",
+     "Initialises the importer, which writes SUPPORTED-CODECS.md into the per-user\n"
+     "data folder, then prints the report's path on the first line and its contents\n"
+     "after it (with --json: an object with path and contents).\n",
+     runReport},
+};
+
+const char kGlobalOptions[] =
+    "Options:\n"
+    "  --module PATH     the importer module (default: Kestrova.prm beside this program)\n"
+    "  --appdata DIR     per-user data folder for this run (sets LOCALAPPDATA, creates DIR)\n"
+    "  --log-level N     write logLevel=N (0..5) into the preferences file before the run\n"
+    "  --json            machine-readable output\n"
+    "  --help            this text; 'kestrova-host help COMMAND' for one command\n"
+    "Exit codes: 0 ok, 1 usage error, 2 the importer failed.\n";
+
+}  // namespace
+
+std::span<const Command> commands() {
+    return kCommands;
+}
+
+const Command* findCommand(std::string_view name) {
+    for (const Command& command : kCommands) {
+        if (name == command.name) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+void printUsage(std::FILE* to) {
+    std::fprintf(to, "Usage: kestrova-host [options] COMMAND [arguments]\n\nCommands:\n");
+    for (const Command& command : kCommands) {
+        std::fprintf(to, "  %-10s %s\n", command.name, command.summary);
+    }
+    std::fprintf(to, "  %-10s %s\n\n%s", "help", "help on one command", kGlobalOptions);
+}
+
+void printCommandHelp(const Command& command, std::FILE* to) {
+    std::fprintf(to, "Usage: kestrova-host [options] %s%s%s\n\n%s\n%s", command.name,
+                 *command.arguments ? " " : "", command.arguments, command.details, kGlobalOptions);
+}
+
+}  // namespace kestrova::cli

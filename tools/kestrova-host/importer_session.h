@@ -1,0 +1,30 @@
+// A started importer: the module loaded, a host made, imInit answered 400.
+// Destroying the session shuts the importer down.
+#pragma once
+
+#include <memory>
+
+#include "cli_options.h"
+#include "host.h"
+#include "module.h"
+
+namespace kestrova::cli {
+
+class ImporterSession {
+  public:
+    // Null when the module cannot be loaded or imInit fails; the reason is
+    // then on standard error and `exitCode` says what to exit with.
+    static std::unique_ptr<ImporterSession> start(const GlobalOptions& options, int& exitCode);
+    hostsim::Host& host() { return *host_; }
+
+  private:
+    ImporterSession() = default;
+    // Declared first so it outlives the host, which shuts the importer down.
+    std::unique_ptr<hostsim::Module> module_;
+    std::unique_ptr<hostsim::Host> host_;
+};
+
+// Where the importer keeps a per-user file (LOCALAPPDATA/Kestrova/NAME).
+std::filesystem::path importerDataFile(const char* name);
+
+}  // namespace kestrova::cli
