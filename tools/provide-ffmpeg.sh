@@ -11,7 +11,8 @@
 set -euo pipefail
 
 build_dir=$(realpath -m "${1:?usage: provide-ffmpeg.sh BUILD_DIR}")
-cache_root=${KESTROVA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrova}
+home=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+cache_root=${KESTROVA_CACHE:-${XDG_CACHE_HOME:-${home:-/var/tmp}/.cache}/kestrova}
 say() { echo "[ffmpeg] $*"; }
 
 configure_opts=(--enable-shared --disable-static --disable-doc --disable-autodetect
@@ -23,13 +24,13 @@ build_deps=(nasm pkg-config zlib1g-dev libdav1d-dev libx264-dev libx265-dev
 
 need_root() { if [ "$(id -u)" -ne 0 ]; then echo sudo; fi; }
 
-install_build_deps() {
+install_packages() {
   local missing=()
-  for p in "${build_deps[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  say "installing build dependencies: ${missing[*]}"
+  say "installing Debian packages: ${missing[*]}"
   $(need_root) apt-get update -qq
   $(need_root) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
@@ -73,6 +74,7 @@ fetch_orig() { # package version dest_dir -> prints tarball path
 if [ -n "${KESTROVA_FFMPEG_PREFIX:-}" ]; then
   prefix=$(realpath "$KESTROVA_FFMPEG_PREFIX")
   say "using the FFmpeg install at $prefix"
+  install_packages patchelf
 else
   opts_key=$(printf '%s\n' "${configure_opts[@]}" | sha256sum | cut -c1-12)
   tarball=${KESTROVA_FFMPEG_TARBALL:-}
@@ -95,7 +97,7 @@ else
   if [ -f "$prefix/.complete" ]; then
     say "FFmpeg $version already built in $prefix"
   else
-    install_build_deps
+    install_packages "${build_deps[@]}"
     work=$cache_root/work-$version-$opts_key
     rm -rf "$work"; mkdir -p "$work"
     [ ${#apt_private[@]} -gt 0 ] || [ -n "$tarball" ] || setup_private_apt
@@ -132,7 +134,10 @@ mkdir -p "$build_dir/bin/ffmpeg" "$build_dir/tools"
 for lib in avutil.so.61 avcodec.so.63 avformat.so.63 swscale.so.10 swresample.so.7; do
   src=$(readlink -f "$prefix/lib/lib$lib")
   [ -f "$src" ] || { say "missing lib$lib in $prefix"; exit 1; }
-  cmp -s "$src" "$build_dir/bin/ffmpeg/lib$lib" 2>/dev/null || cp -f "$src" "$build_dir/bin/ffmpeg/lib$lib"
+  cp -f "$src" "$build_dir/bin/ffmpeg/lib$lib"
+  # Also for an install supplied from elsewhere: each library must find its
+  # siblings in its own folder.
+  patchelf --set-rpath '$ORIGIN' "$build_dir/bin/ffmpeg/lib$lib"
 done
 # The programs also need libavdevice and libavfilter: they find every library
 # of their build through tools/lib.

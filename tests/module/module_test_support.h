@@ -4,24 +4,43 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../unit/test_support.h"
 #include "host.h"
 #include "module.h"
+#include "platform/platform.h"
 
 namespace kestrova::moduletest {
 
 inline const std::filesystem::path kModulePath = KESTROVA_BINARY_DIR "/bin/Kestrova.prm";
 inline const std::filesystem::path kToolPath = KESTROVA_BINARY_DIR "/bin/kestrova-host";
 
-// The module as the host loads it, shared by every test of the process;
-// null when it cannot be loaded. LOCALAPPDATA is pointed at a fresh folder
-// first unless the runner set it.
-const hostsim::Module* sharedModule();
+using test::readFile;
+using TempFolder = test::TempDir;
+
+// The module as the host loads it, shared by every test of the process.
+// LOCALAPPDATA is pointed at a fresh folder first unless the runner set it.
+inline const hostsim::Module* sharedModule() {
+    static const TempFolder fallbackAppData;
+    static const std::unique_ptr<hostsim::Module> module = [] {
+        if (!platform::environmentVariable("LOCALAPPDATA")) {
+            platform::setEnvironmentVariable("LOCALAPPDATA", fallbackAppData.str().c_str());
+        }
+        std::string error;
+        auto loaded = hostsim::Module::load(kModulePath, error);
+        EXPECT_NE(loaded, nullptr) << error;
+        return loaded;
+    }();
+    return module.get();
+}
 
 // Tests of the shared module.
 class SharedModuleTest : public ::testing::Test {
@@ -36,50 +55,69 @@ class SharedModuleTest : public ::testing::Test {
     const hostsim::Module* module_ = nullptr;
 };
 
-// A fresh empty folder, removed with everything in it at destruction.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
+// A fresh per-user data folder set as LOCALAPPDATA for the object's lifetime,
+// holding `prefs` as the preferences file when given. Declare it before the
+// module and host that use it, so they are gone before it is.
+struct ScopedAppData {
+    explicit ScopedAppData(const std::optional<std::string>& prefs = std::nullopt) {
+        if (prefs) {
+            std::filesystem::create_directories(folder.path() / "Kestrova");
+            std::ofstream(folder.path() / "Kestrova" / "kestrova.prefs") << *prefs;
+        }
+    }
+    std::filesystem::path logFile() const { return test::logFileIn(folder); }
 
-  private:
-    std::filesystem::path path_;
-};
-
-// A fresh per-user data folder set as LOCALAPPDATA for the object's lifetime;
-// the previous value comes back at destruction. Declare it before the module
-// and host that use it, so they are gone before it is.
-class ScopedAppData {
-  public:
-    // Writes `prefs` as the preferences file when given.
-    explicit ScopedAppData(std::optional<std::string> prefs = std::nullopt);
-    ~ScopedAppData();
-    ScopedAppData(const ScopedAppData&) = delete;
-    ScopedAppData& operator=(const ScopedAppData&) = delete;
-
-    const std::filesystem::path& path() const { return folder_.path(); }
-    std::filesystem::path logFile() const;
-
-  private:
-    TempFolder folder_;
-    std::optional<std::string> previous_;
+    test::TempDir folder;
+    test::ScopedEnv env{"LOCALAPPDATA", folder.str().c_str()};
 };
 
 // A private copy of the module (fails the test when it cannot be made).
-std::unique_ptr<hostsim::Module> privateModule(hostsim::FfmpegFolder ffmpeg);
+inline std::unique_ptr<hostsim::Module> privateModule(hostsim::FfmpegFolder ffmpeg) {
+    std::string error;
+    auto module = hostsim::Module::loadPrivateCopy(kModulePath, ffmpeg, error);
+    EXPECT_NE(module, nullptr) << error;
+    return module;
+}
 
-std::string readFile(const std::filesystem::path& path);
-std::vector<std::string> lines(const std::string& text);
+inline std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
 
-// A run of kestrova-host with its output.
+// A run of kestrova-host with its output. The shell records the exit code in
+// a file, so no process API is needed here.
 struct ToolRun {
     int exitCode = -1;
     std::string out;
     std::string err;
 };
-ToolRun runTool(const std::vector<std::string>& arguments);
+
+inline ToolRun runTool(const std::vector<std::string>& arguments) {
+    auto quoted = [](const std::string& word) {
+        std::string text = "'";
+        for (char c : word) {
+            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        return text + "'";
+    };
+    TempFolder capture;
+    const std::filesystem::path out = capture.path() / "out", err = capture.path() / "err",
+                                code = capture.path() / "code";
+    std::string command = quoted(kToolPath.string());
+    for (const std::string& argument : arguments) {
+        command += " " + quoted(argument);
+    }
+    command += " >" + quoted(out) + " 2>" + quoted(err) + "; echo $? >" + quoted(code);
+    ToolRun run;
+    const std::string codeText = std::system(command.c_str()) == 0 ? readFile(code) : "";
+    if (!codeText.empty()) {
+        run = {std::stoi(codeText), readFile(out), readFile(err)};
+    }
+    return run;
+}
 
 }  // namespace kestrova::moduletest

@@ -1,20 +1,66 @@
+// The host boundary guard and the processor fault trap beneath it.
 #include "host/boundary_guard.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <cfenv>
+#include <csignal>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "deliberate_faults.h"
 #include "host/selector_names.h"
+#include "platform/platform.h"
 #include "support/logger.h"
 #include "test_support.h"
 
 namespace kestrova::host {
 namespace {
+
+// ---- Deliberate faults ----
+// The values come from volatile objects so the optimiser cannot see the fault
+// coming (it would turn a known null write into a trap instruction), and the
+// undefined-behaviour sanitizer is off so the processor reports each one.
+
+int* volatile gNullTarget = nullptr;
+volatile int gZero = 0;
+volatile double gZeroDouble = 0.0;
+volatile bool gStopRecursion = false;
+
+__attribute__((noinline, no_sanitize("undefined"))) int32_t writeThroughNull(void*) {
+    *gNullTarget = 1;
+    return 0;
+}
+
+__attribute__((noinline, no_sanitize("undefined"))) int32_t divideByZero(void*) {
+    return 7 / gZero;
+}
+
+// The handler runs with a fresh floating-point state, so the exception is
+// masked again after the trap.
+__attribute__((noinline, no_sanitize("undefined"))) int32_t divideFloatByZero(void*) {
+    feenableexcept(FE_DIVBYZERO);
+    const double quotient = 1.0 / gZeroDouble;
+    fedisableexcept(FE_DIVBYZERO);
+    return quotient > 0.0 ? 1 : 0;
+}
+
+__attribute__((noinline)) int32_t executeIllegalInstruction(void*) {
+    __builtin_trap();
+}
+
+__attribute__((noinline)) int recurse(int depth) {
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    return gStopRecursion ? 0 : recurse(depth + 1) + frame[0];
+}
+
+int32_t overflowStack(void*) {
+    return recurse(0);
+}
 
 constexpr const char* kTail = " -- returning an error to the host instead of crashing";
 
@@ -26,6 +72,10 @@ std::size_t countOf(const std::string& text, const std::string& part) {
     return count;
 }
 
+Result echo(void* arguments) {
+    return *static_cast<Result*>(arguments);
+}
+
 // Every line the guard writes lands in a log of the test's own.
 class BoundaryGuard : public testing::Test {
   protected:
@@ -35,29 +85,15 @@ class BoundaryGuard : public testing::Test {
         // Opens the log, so fault reports go to it rather than standard error.
         Logger::log(LogLevel::Error, "guard test begins");
     }
-    void TearDown() override {
-        Logger::close();
-        Logger::setLevel(3);
-    }
+    void TearDown() override { Logger::close(); }
     std::string logText() {
         Logger::close();
-        return test::readFile(dir_.path() / "Kestrova" / "logs" / "Kestrova.log");
+        return test::readFile(test::logFileIn(dir_));
     }
 
     test::TempDir dir_;
     test::ScopedEnv env_{"LOCALAPPDATA", dir_.str().c_str()};
 };
-
-Result echo(void* arguments) {
-    return *static_cast<Result*>(arguments);
-}
-
-TEST_F(BoundaryGuard, PassesTheResultThrough) {
-    Result value = 400;
-    EXPECT_EQ(HostBoundaryGuard(&echo, &value, 5, "xImportEntry", "imInit", 0), 400);
-    EXPECT_EQ(HostBoundaryGuard(nullptr, &value, 5, "xImportEntry", "imInit", 0), 5);
-    EXPECT_EQ(countOf(logText(), "host boundary"), 0u);
-}
 
 // ---- Exceptions ----
 
@@ -67,202 +103,188 @@ struct NullWhat : std::exception {
 struct EmptyWhat : std::exception {
     const char* what() const noexcept override { return ""; }
 };
-
-struct ExceptionCase {
-    const char* name;
-    GuardedFunction thrower;
-    const char* kind;
-    const char* detail;
+struct Truncated : std::runtime_error {
+    Truncated() : std::runtime_error("index file truncated") {}
 };
 
-const ExceptionCase kExceptions[] = {
-    {"BadAlloc", [](void*) -> Result { throw std::bad_alloc(); }, "std::bad_alloc",
-     "std::bad_alloc"},
-    {"BadAllocSubclass", [](void*) -> Result { throw std::bad_array_new_length(); },
-     "std::bad_alloc", "std::bad_array_new_length"},
-    {"RuntimeError", [](void*) -> Result { throw std::runtime_error("index file truncated"); },
-     "std::exception", "index file truncated"},
-    {"NullWhat", [](void*) -> Result { throw NullWhat(); }, "std::exception", "(null)"},
-    {"EmptyWhat", [](void*) -> Result { throw EmptyWhat(); }, "std::exception", "no detail"},
-    {"Integer", [](void*) -> Result { throw 42; }, "unknown exception",
-     "not derived from std::exception"},
-};
-
-class BoundaryGuardException : public BoundaryGuard,
-                               public testing::WithParamInterface<ExceptionCase> {};
-
-TEST_P(BoundaryGuardException, BecomesOneErrorLineAndTheFailureValue) {
-    const ExceptionCase& c = GetParam();
-    EXPECT_EQ(HostBoundaryGuard(c.thrower, nullptr, 5, "xImportEntry", "imGetInfo8", 37), 5);
-    EXPECT_EQ(HostBoundaryGuard(c.thrower, nullptr, 2, nullptr, nullptr, -1), 2);
-    const std::string text = logText();
-    EXPECT_EQ(countOf(text, "[ERR ] "), 3u) << text;
-    EXPECT_EQ(countOf(text, std::string("] xImportEntry: ") + c.kind +
-                                " stopped at the host boundary in imGetInfo8 (selector 37): " +
-                                c.detail + kTail + "\n"),
-              1u)
-        << text;
-    EXPECT_EQ(
-        countOf(text, std::string("] host boundary: ") + c.kind +
-                          " stopped at the host boundary in unknown selector (selector -1): " +
-                          c.detail + kTail + "\n"),
-        1u)
-        << text;
+template <typename Thrown>
+Result thrower(void*) {
+    throw Thrown();
 }
 
-INSTANTIATE_TEST_SUITE_P(Host, BoundaryGuardException, testing::ValuesIn(kExceptions),
-                         [](const auto& info) { return info.param.name; });
+TEST_F(BoundaryGuard, ExceptionBecomesOneErrorLineAndTheFailureValue) {
+    const struct {
+        GuardedFunction function;
+        const char* kind;
+        const char* detail;
+    } cases[] = {
+        {&thrower<std::bad_alloc>, "std::bad_alloc", "std::bad_alloc"},
+        {&thrower<std::bad_array_new_length>, "std::bad_alloc", "std::bad_array_new_length"},
+        {&thrower<Truncated>, "std::exception", "index file truncated"},
+        {&thrower<NullWhat>, "std::exception", "(null)"},
+        {&thrower<EmptyWhat>, "std::exception", "no detail"},
+        {&thrower<int>, "unknown exception", "not derived from std::exception"},
+    };
+    // A call that returns passes its value through and writes nothing.
+    Result value = 400;
+    EXPECT_EQ(HostBoundaryGuard(&echo, &value, 5, "xImportEntry", "imInit", 0), 400);
+    EXPECT_EQ(HostBoundaryGuard(nullptr, &value, 5, "xImportEntry", "imInit", 0), 5);
+    for (const auto& c : cases) {
+        EXPECT_EQ(HostBoundaryGuard(c.function, nullptr, 5, "xImportEntry", "imGetInfo8", 37), 5);
+        EXPECT_EQ(HostBoundaryGuard(c.function, nullptr, 2, nullptr, nullptr, -1), 2);
+    }
+    const std::string text = logText();
+    EXPECT_EQ(countOf(text, "[ERR ] "), 1 + 2 * std::size(cases)) << text;
+    EXPECT_EQ(countOf(text, "stopped at the host boundary"), 2 * std::size(cases)) << text;
+    for (const auto& c : cases) {
+        const std::string what = std::string(c.kind) + " stopped at the host boundary in ";
+        const std::string tail = std::string(": ") + c.detail + kTail + "\n";
+        EXPECT_EQ(countOf(text, "] xImportEntry: " + what + "imGetInfo8 (selector 37)" + tail), 1u)
+            << c.detail;
+        EXPECT_EQ(
+            countOf(text, "] host boundary: " + what + "unknown selector (selector -1)" + tail), 1u)
+            << c.detail;
+    }
+}
 
 // ---- Processor faults ----
 
-struct FaultCase {
-    const char* name;
-    GuardedFunction function;
-    const char* line;
-};
-
-const FaultCase kFaults[] = {
-    {"NullWrite", &test::writeThroughNull,
-     "xImportEntry: access violation (0xC0000005) stopped at the host boundary in "
-     "imGetSourceVideo (selector 47)"},
-    {"IntegerDivide", &test::divideByZero,
-     "xImportEntry: integer divide by zero (0xC0000094) stopped at the host boundary in "
-     "imGetSourceVideo (selector 47)"},
-    {"StackOverflow", &test::overflowStack, "host boundary: stack overflow, call aborted"},
-};
-
-class BoundaryGuardFault : public BoundaryGuard, public testing::WithParamInterface<FaultCase> {
-  protected:
-    static std::string expectedLine(const FaultCase& c) {
-        const std::string line = c.line;
-        return "\n" + (line.find("stack overflow") != std::string::npos ? line : line + kTail) +
-               "\n";
-    }
-};
-
-TEST_P(BoundaryGuardFault, IsCaughtEveryTimeOnTheSameThread) {
-    const FaultCase& c = GetParam();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_EQ(HostBoundaryGuard(c.function, nullptr, 5, "xImportEntry", "imGetSourceVideo", 47),
-                  5);
+// A caught fault must leave the trap armed for the next one: twice on this
+// thread (the signal stays unblocked), twice on a thread of its own.
+TEST_F(BoundaryGuard, FaultIsCaughtEveryTimeOnAnyThread) {
+    const std::pair<GuardedFunction, const char*> cases[] = {
+        {&writeThroughNull, "access violation (0xC0000005)"},
+        {&divideByZero, "integer divide by zero (0xC0000094)"},
+        {&divideFloatByZero, "float divide by zero (0xC000008E)"},
+        {&executeIllegalInstruction, "illegal instruction (0xC000001D)"},
+        {&overflowStack, nullptr},  // reported with a fixed line
+    };
+    for (const auto& [function, description] : cases) {
+        auto twice = [function = function] {
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                EXPECT_EQ(
+                    HostBoundaryGuard(function, nullptr, 5, "xImportEntry", "imGetSourceVideo", 47),
+                    5);
+            }
+        };
+        twice();
+        std::thread(twice).join();
     }
     Result value = 0;
     EXPECT_EQ(HostBoundaryGuard(&echo, &value, 5, "xImportEntry", "imGetSourceVideo", 47), 0);
-    EXPECT_EQ(countOf(logText(), expectedLine(c)), 2u);
+    const std::string text = logText();
+    for (const auto& [function, description] : cases) {
+        const std::string line =
+            description == nullptr
+                ? "host boundary: stack overflow, call aborted"
+                : std::string("xImportEntry: ") + description +
+                      " stopped at the host boundary in imGetSourceVideo (selector 47)" + kTail;
+        EXPECT_EQ(countOf(text, "\n" + line + "\n"), 4u) << line;
+    }
 }
 
-TEST_P(BoundaryGuardFault, IsCaughtOnAnotherThread) {
-    const FaultCase& c = GetParam();
-    Result results[2] = {};
-    std::thread([&] {
-        for (Result& result : results) {
-            result =
-                HostBoundaryGuard(c.function, nullptr, 2, "xImportEntry", "imGetSourceVideo", 47);
-        }
-    }).join();
-    EXPECT_EQ(results[0], 2);
-    EXPECT_EQ(results[1], 2);
-    EXPECT_EQ(countOf(logText(), expectedLine(c)), 2u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Host, BoundaryGuardFault, testing::ValuesIn(kFaults),
-                         [](const auto& info) { return info.param.name; });
-
-TEST_F(BoundaryGuard, FaultWithoutNamesUsesPlaceholders) {
-    EXPECT_EQ(HostBoundaryGuard(&test::writeThroughNull, nullptr, 2, nullptr, nullptr, 3), 2);
-    EXPECT_EQ(countOf(logText(), std::string("\nhost boundary: access violation (0xC0000005) "
-                                             "stopped at the host boundary in unknown selector "
-                                             "(selector 3)") +
-                                     kTail + "\n"),
+// The inner guard reports its own fault; the outer one is armed again after it.
+TEST_F(BoundaryGuard, NestedGuardsEachCatchTheirOwnFault) {
+    auto outer = [](void*) -> Result {
+        const Result inner =
+            HostBoundaryGuard(&divideByZero, nullptr, 2, "AsyncImporterEntry", "aiGetFrame", 3);
+        return inner == 2 ? writeThroughNull(nullptr) : 7;
+    };
+    EXPECT_EQ(HostBoundaryGuard(outer, nullptr, 5, "xImportEntry", "imCreateAsyncImporter", 46), 5);
+    const std::string text = logText();
+    EXPECT_EQ(countOf(text, "stopped at the host boundary"), 2u);
+    EXPECT_EQ(countOf(text, "\nAsyncImporterEntry: integer divide by zero (0xC0000094)"), 1u);
+    EXPECT_EQ(countOf(text,
+                      "\nxImportEntry: access violation (0xC0000005) stopped at the host "
+                      "boundary in imCreateAsyncImporter (selector 46)"),
               1u);
 }
 
-TEST_F(BoundaryGuard, LongFaultLineIsCut) {
-    const std::string location(300, 'L');
-    EXPECT_EQ(HostBoundaryGuard(&test::writeThroughNull, nullptr, 5, location.c_str(), "imInit", 0),
-              5);
-    EXPECT_EQ(countOf(logText(), "\n" + std::string(255, 'L') + "\n"), 1u);
+// ---- The trap beneath the guard ----
+
+uint32_t faultOf(platform::TrappedFunction function) {
+    int32_t result = 0;
+    uint32_t code = 0;
+    return platform::runTrapped(function, nullptr, result, code) ? 0 : code;
 }
 
-TEST_F(BoundaryGuard, NestedGuardReportsTheInnerFaultOnly) {
-    auto outer = [](void*) -> Result {
-        const Result inner = HostBoundaryGuard(&test::divideByZero, nullptr, 2,
-                                               "AsyncImporterEntry", "aiGetFrame", 3);
-        return inner == 2 ? 0 : 7;
-    };
-    EXPECT_EQ(HostBoundaryGuard(outer, nullptr, 5, "xImportEntry", "imCreateAsyncImporter", 46), 0);
+// Each thread has its own trap state and signal stack.
+TEST(FaultTrap, ManyThreadsTrapAtOnce) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([overflow = i % 2 == 1] {
+            EXPECT_EQ(faultOf(overflow ? &overflowStack : &writeThroughNull),
+                      overflow ? platform::faultcode::kStackOverflow
+                               : platform::faultcode::kAccessViolation);
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+}
+
+// A fault outside any trapped call goes to the handler installed before the
+// trap, or ends the process the default way. The trap installs its handlers
+// once per process, so each case runs in a freshly started copy of the program.
+volatile int gPreviousHandlerExit = 41;
+
+void previousHandler(int) {
+    std::_Exit(gPreviousHandlerExit);
+}
+
+TEST(FaultTrapDeathTest, UntrappedFaultGoesToThePreviousHandler) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            struct sigaction action {};
+            action.sa_handler = &previousHandler;
+            sigemptyset(&action.sa_mask);
+            sigaction(SIGSEGV, &action, nullptr);
+            if (faultOf(&writeThroughNull) == platform::faultcode::kAccessViolation) {
+                gPreviousHandlerExit = 42;
+            }
+            writeThroughNull(nullptr);
+        },
+        testing::ExitedWithCode(42), "");
+    EXPECT_EXIT(
+        {
+            std::signal(SIGFPE, SIG_DFL);
+            if (faultOf(&divideByZero) == platform::faultcode::kIntegerDivideByZero) {
+                divideByZero(nullptr);
+            }
+            std::_Exit(41);
+        },
+        testing::KilledBySignal(SIGFPE), "");
+}
+
+// ---- Callbacks and selector names ----
+
+TEST_F(BoundaryGuard, CallbackGuardWritesOneErrorLineEach) {
+    CallbackGuard("av_log bridge", "while formatting an FFmpeg diagnostic");
+    CallbackGuard(nullptr, nullptr);
+    CallbackGuard("io", "");
     const std::string text = logText();
-    EXPECT_EQ(countOf(text, "stopped at the host boundary"), 1u);
-    EXPECT_EQ(countOf(text, "\nAsyncImporterEntry: integer divide by zero (0xC0000094)"), 1u);
+    EXPECT_EQ(countOf(text, "[ERR ] "), 4u) << text;  // the test's first line, then the reports
+    for (const char* line :
+         {"av_log bridge: exception swallowed inside a C callback (while formatting an FFmpeg "
+          "diagnostic)",
+          "callback: exception swallowed inside a C callback (no detail)",
+          "io: exception swallowed inside a C callback (no detail)"}) {
+        EXPECT_EQ(countOf(text, std::string("] ") + line +
+                                    "; propagating it through FFmpeg would be undefined "
+                                    "behaviour\n"),
+                  1u)
+            << text;
+    }
 }
 
-// ---- Descriptions and callbacks ----
-
-TEST(FaultDescription, NamesEachKnownCode) {
-    EXPECT_STREQ(faultDescription(0xC0000005), "access violation");
-    EXPECT_STREQ(faultDescription(0x80000002), "datatype misalignment");
-    EXPECT_STREQ(faultDescription(0xC000008C), "array bounds exceeded");
-    EXPECT_STREQ(faultDescription(0xC0000006), "in-page error (backing I/O failed)");
-    EXPECT_STREQ(faultDescription(0xC000001D), "illegal instruction");
-    EXPECT_STREQ(faultDescription(0xC0000096), "privileged instruction");
-    EXPECT_STREQ(faultDescription(0xE06D7363), "unhandled C++ exception");
-    EXPECT_STREQ(faultDescription(0xC0000094), "integer divide by zero");
-    EXPECT_STREQ(faultDescription(0xC000008D), "denormal float operand");
-    EXPECT_STREQ(faultDescription(0xC000008E), "float divide by zero");
-    EXPECT_STREQ(faultDescription(0xC0000090), "invalid float operation");
-    EXPECT_STREQ(faultDescription(0xC0000001), "structured exception");
-    EXPECT_STREQ(faultDescription(0), "structured exception");
-}
-
-struct CallbackCase {
-    const char* name;
-    const char* callback;
-    const char* detail;
-    const char* line;
-};
-
-class CallbackGuardReport : public BoundaryGuard,
-                            public testing::WithParamInterface<CallbackCase> {};
-
-TEST_P(CallbackGuardReport, WritesOneErrorLine) {
-    const CallbackCase& c = GetParam();
-    CallbackGuard(c.callback, c.detail);
-    const std::string text = logText();
-    EXPECT_EQ(countOf(text, "[ERR ] "), 2u) << text;  // the test's first line, then the report
-    EXPECT_EQ(countOf(text, std::string("] ") + c.line +
-                                "; propagating it through FFmpeg would be undefined behaviour\n"),
-              1u)
-        << text;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Host, CallbackGuardReport,
-    testing::Values(
-        CallbackCase{"Bridge", "av_log bridge", "while formatting an FFmpeg diagnostic",
-                     "av_log bridge: exception swallowed inside a C callback (while formatting an "
-                     "FFmpeg diagnostic)"},
-        CallbackCase{"NoNames", nullptr, nullptr,
-                     "callback: exception swallowed inside a C callback (no detail)"},
-        CallbackCase{"EmptyDetail", "io", "",
-                     "io: exception swallowed inside a C callback (no detail)"}),
-    [](const auto& info) { return info.param.name; });
-
-// ---- Selector names ----
-
-TEST(SelectorName, NamesTheTableAndNothingElse) {
+TEST(SelectorName, NamesKnownSelectorsOnly) {
     EXPECT_STREQ(selectorName(0), "imInit");
-    EXPECT_STREQ(selectorName(14), "imGetIndFormat");
     EXPECT_STREQ(selectorName(47), "imGetSourceVideo");
-    EXPECT_STREQ(selectorName(61), "imInitiateAsyncClosedCaptionScan");
     EXPECT_STREQ(selectorName(82), "imGetEmbeddedLUT");
     for (Selector unknown : {-1, 2, 13, 83, 1000}) {
         EXPECT_STREQ(selectorName(unknown), "unrecognised selector") << unknown;
     }
-    int named = 0;
-    for (Selector selector = -10; selector < 200; ++selector) {
-        named += std::string(selectorName(selector)) != "unrecognised selector" ? 1 : 0;
-    }
-    EXPECT_EQ(named, 37);
 }
 
 }  // namespace

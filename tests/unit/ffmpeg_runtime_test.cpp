@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,97 +40,16 @@ std::vector<std::string> mappedFilesBelow(const std::string& folder) {
     return found;
 }
 
-std::vector<const void*> slotsOf(const FfmpegFunctions& functions) {
+std::size_t boundSlots(const FfmpegFunctions& functions) {
     std::vector<const void*> slots(kSymbolCount);
     std::memcpy(slots.data(), &functions, sizeof functions);
-    return slots;
-}
-
-std::size_t boundSlots(const FfmpegFunctions& functions) {
-    std::size_t bound = 0;
-    for (const void* slot : slotsOf(functions)) {
-        bound += slot != nullptr;
-    }
-    return bound;
-}
-
-TEST(FfmpegSymbolTable, CountsPerLibraryInTableOrder) {
-    int counts[kLibraryCount] = {};
-    int previousLibrary = 0;
-    for (const FfmpegSymbol& symbol : kSymbols) {
-        ASSERT_GE(symbol.library, previousLibrary) << symbol.name << " breaks the library order";
-        ASSERT_LT(symbol.library, kLibraryCount);
-        previousLibrary = symbol.library;
-        ++counts[symbol.library];
-    }
-    EXPECT_EQ(counts[0], 43);
-    EXPECT_EQ(counts[1], 23);
-    EXPECT_EQ(counts[2], 19);
-    EXPECT_EQ(counts[3], 2);
-    EXPECT_EQ(counts[4], 6);
-    EXPECT_EQ(kSymbolCount, 93);
-}
-
-TEST(FfmpegSymbolTable, NamesAreUniqueAndCarryTheirLibraryPrefix) {
-    std::set<std::string> names;
-    for (const FfmpegSymbol& symbol : kSymbols) {
-        EXPECT_TRUE(names.insert(symbol.name).second) << symbol.name;
-    }
-    const char* const prefixes[kLibraryCount] = {"av", "av", "av", "sws", "sw"};
-    for (const FfmpegSymbol& symbol : kSymbols) {
-        EXPECT_EQ(std::string(symbol.name).rfind(prefixes[symbol.library], 0), 0u) << symbol.name;
-    }
-}
-
-TEST(FfmpegSymbolTable, SlotOrderMatchesTheFunctionTable) {
-    struct Slot {
-        int index;
-        const char* name;
-        std::size_t offset;
-    };
-    const Slot slots[] = {
-        {0, "avutil_version", offsetof(FfmpegFunctions, avutil_version)},
-        {2, "avutil_license", offsetof(FfmpegFunctions, avutil_license)},
-        {42, "av_get_media_type_string", offsetof(FfmpegFunctions, av_get_media_type_string)},
-        {43, "avcodec_version", offsetof(FfmpegFunctions, avcodec_version)},
-        {44, "avcodec_configuration", offsetof(FfmpegFunctions, avcodec_configuration)},
-        {65, "avcodec_parameters_copy", offsetof(FfmpegFunctions, avcodec_parameters_copy)},
-        {66, "avformat_version", offsetof(FfmpegFunctions, avformat_version)},
-        {71, "av_seek_frame", offsetof(FfmpegFunctions, av_seek_frame)},
-        {84, "avio_closep", offsetof(FfmpegFunctions, avio_closep)},
-        {85, "swscale_version", offsetof(FfmpegFunctions, swscale_version)},
-        {86, "sws_freeContext", offsetof(FfmpegFunctions, sws_freeContext)},
-        {87, "swresample_version", offsetof(FfmpegFunctions, swresample_version)},
-        {92, "swr_get_delay", offsetof(FfmpegFunctions, swr_get_delay)},
-    };
-    for (const Slot& slot : slots) {
-        EXPECT_STREQ(kSymbols[slot.index].name, slot.name);
-        EXPECT_EQ(slot.offset, static_cast<std::size_t>(slot.index) * sizeof(void*)) << slot.name;
-    }
-    EXPECT_EQ(sizeof(FfmpegFunctions), kSymbolCount * sizeof(void*));
-}
-
-TEST(FfmpegRuntimeNames, LibraryFileNamesCarryTheExpectedMajor) {
-    const char* const expected[kLibraryCount] = {"libavutil.so.61", "libavcodec.so.63",
-                                                 "libavformat.so.63", "libswscale.so.10",
-                                                 "libswresample.so.7"};
-    for (int i = 0; i < kLibraryCount; ++i) {
-        EXPECT_EQ(libraryFileName(kLibrarySpecs[i]), expected[i]);
-    }
+    return slots.size() - std::count(slots.begin(), slots.end(), nullptr);
 }
 
 TEST(FfmpegRuntimeNames, StatusNames) {
-    EXPECT_STREQ(statusName(DiscoveryStatus::Ok), "Ok");
-    EXPECT_STREQ(statusName(DiscoveryStatus::NoCandidateDirectory), "NoCandidateDirectory");
-    EXPECT_STREQ(statusName(DiscoveryStatus::IncompleteSet), "IncompleteSet");
     EXPECT_STREQ(statusName(DiscoveryStatus::ArchitectureMismatch), "ArchitectureMismatch");
-    EXPECT_STREQ(statusName(DiscoveryStatus::VersionMismatch), "VersionMismatch");
     EXPECT_STREQ(statusName(static_cast<DiscoveryStatus>(5)), "Unknown");
-    EXPECT_STREQ(statusName(LoadStatus::Ok), "Ok");
-    EXPECT_STREQ(statusName(LoadStatus::NotLocated), "NotLocated");
     EXPECT_STREQ(statusName(LoadStatus::LibraryOpenFailed), "LibraryOpenFailed");
-    EXPECT_STREQ(statusName(LoadStatus::SymbolMissing), "SymbolMissing");
-    EXPECT_STREQ(statusName(LoadStatus::VersionMismatch), "VersionMismatch");
     EXPECT_STREQ(statusName(static_cast<LoadStatus>(-1)), "Unknown");
 }
 
@@ -145,7 +64,7 @@ class FfmpegLoadTest : public ::testing::Test {
 
     std::string logText() {
         Logger::close();
-        return test::readFile(logDir_.path() / "Kestrova" / "logs" / "Kestrova.log");
+        return test::readFile(test::logFileIn(logDir_));
     }
     bool logged(const std::string& line) {
         return logText().find("] " + line + "\n") != std::string::npos;
@@ -163,32 +82,20 @@ TEST_F(FfmpegLoadTest, GoodSetBindsEverySymbolAndRecordsTheBuild) {
         EXPECT_EQ(runtime->loadStatus, LoadStatus::Ok);
         EXPECT_EQ(runtime->discoveryStatus, DiscoveryStatus::Ok);
         EXPECT_EQ(runtime->loadMessage, "");
-        EXPECT_EQ(runtime->missingSymbol, "");
         EXPECT_EQ(runtime->directory, folder);
         EXPECT_EQ(runtime->examinedDirectories, std::vector<std::string>{folder});
-        ASSERT_EQ(runtime->candidates.size(), 1u);
-        EXPECT_TRUE(runtime->candidates[0].setComplete);
-        EXPECT_TRUE(runtime->candidates[0].architectureOk);
         ASSERT_EQ(runtime->libraries.size(), 5u);
-        EXPECT_EQ(runtime->libraries[2].baseName, "avformat");
-        EXPECT_EQ(runtime->libraries[2].fileName, "libavformat.so.63");
         EXPECT_EQ(runtime->libraries[2].path, folder + "/libavformat.so.63");
 
         EXPECT_EQ(boundSlots(runtime->fn()), static_cast<std::size_t>(kSymbolCount));
         EXPECT_EQ(runtime->fn().avcodec_version(), (63u << 16) | (7u << 8) | 1u);
         EXPECT_EQ(runtime->licence, "fake licence");
         EXPECT_EQ(runtime->configuration, "--fake-configuration");
-        ASSERT_EQ(runtime->versions.size(), 5u);
-        EXPECT_EQ(runtime->versions[4].baseName, "swresample");
-        EXPECT_EQ(runtime->versions[4].major, 7);
-        EXPECT_EQ(runtime->versions[4].minor, 0);
-        EXPECT_EQ(runtime->versions[4].micro, 9);
-        EXPECT_EQ(runtime->versions[4].expectedMajor, 7);
         EXPECT_EQ(runtime->fingerprint,
                   folder +
                       "|avutil-61.3.100,avcodec-63.7.1,avformat-63.2.0,swscale-10.1.4,"
                       "swresample-7.0.9,|fake licence");
-        EXPECT_EQ(mappedFilesBelow(folder).empty(), false);
+        EXPECT_FALSE(mappedFilesBelow(folder).empty());
     }
     // A runtime loaded explicitly gives its libraries back.
     EXPECT_EQ(mappedFilesBelow(folder), std::vector<std::string>{});
@@ -196,23 +103,20 @@ TEST_F(FfmpegLoadTest, GoodSetBindsEverySymbolAndRecordsTheBuild) {
         logged("FFmpeg loaded from " + folder + " (licence: fake licence), 93 symbols bound"));
 }
 
-TEST_F(FfmpegLoadTest, ModuleFolderIsNormalisedLexically) {
+TEST_F(FfmpegLoadTest, ModuleFolderIsNormalisedLexicallyAndMayBeNonAscii) {
     const auto runtime =
         FfmpegRuntime::loadFrom(KESTROVA_BINARY_DIR "/tests/fakesets/none/../good/./");
     ASSERT_TRUE(runtime->available()) << runtime->loadMessage;
     EXPECT_EQ(runtime->directory, ffmpegFolderOf("good"));
-    EXPECT_EQ(runtime->fingerprint.substr(0, runtime->directory.size() + 1),
-              ffmpegFolderOf("good") + "|");
-}
+    EXPECT_TRUE(runtime->fingerprint.starts_with(ffmpegFolderOf("good") + "|"));
 
-TEST_F(FfmpegLoadTest, NonAsciiInstallFolderLoads) {
     test::TempDir root;
     const fs::path module = root.path() / "Programme Vidéo ü 映像";
     fs::create_directories(module);
     fs::copy(ffmpegFolderOf("good"), module / "ffmpeg", fs::copy_options::recursive);
-    const auto runtime = FfmpegRuntime::loadFrom(module.string());
-    ASSERT_TRUE(runtime->available()) << runtime->loadMessage;
-    EXPECT_EQ(runtime->directory, (module / "ffmpeg").string());
+    const auto copied = FfmpegRuntime::loadFrom(module.string());
+    ASSERT_TRUE(copied->available()) << copied->loadMessage;
+    EXPECT_EQ(copied->directory, (module / "ffmpeg").string());
 }
 
 TEST_F(FfmpegLoadTest, UnresolvableModuleFolder) {
@@ -230,7 +134,8 @@ struct FailureCase {
     const char* set;
     DiscoveryStatus discovery;
     LoadStatus load;
-    // The load message after the folder-specific prefix; "{dir}" stands for the ffmpeg folder.
+    // The cause as the messages give it; "{dir}" stands for the ffmpeg folder, and a
+    // final "*" for text from the system.
     const char* message;
     std::size_t libraryFilesFound;
 };
@@ -274,27 +179,26 @@ TEST_P(FfmpegFailureTest, ReportsTheCauseAndHoldsNothing) {
         const std::string loadMessage =
             "no candidate directory supplied a usable FFmpeg set (1 directories examined): " +
             message;
-        EXPECT_EQ(runtime->loadMessage.substr(0, loadMessage.size()), loadMessage);
+        const std::size_t star = loadMessage.find('*');
+        EXPECT_TRUE(star == std::string::npos
+                        ? runtime->loadMessage == loadMessage
+                        : runtime->loadMessage.starts_with(loadMessage.substr(0, star)))
+            << runtime->loadMessage;
         const std::string log = logText();
-        EXPECT_NE(log.find("] FFmpeg candidate rejected (" + folder + "): " + message),
+        EXPECT_NE(log.find("] FFmpeg candidate rejected (" + folder +
+                           "): " + message.substr(0, message.find('*'))),
                   std::string::npos);
         EXPECT_NE(log.find("] FFmpeg resolution failed after examining all candidates: " +
                            runtime->loadMessage + "\n"),
                   std::string::npos);
     }
 
-    if (c.libraryFilesFound == 0) {
-        EXPECT_TRUE(runtime->candidates.empty());
-        EXPECT_TRUE(runtime->examinedDirectories.empty());
-    } else {
-        EXPECT_EQ(runtime->examinedDirectories, std::vector<std::string>{folder});
-        ASSERT_EQ(runtime->candidates.size(), 1u);
-        EXPECT_EQ(runtime->candidates[0].directory, folder);
+    // A folder that exists is examined and the libraries found in it listed.
+    const std::size_t examined = c.libraryFilesFound == 0 ? 0 : 1;
+    EXPECT_EQ(runtime->examinedDirectories, std::vector<std::string>(examined, folder));
+    ASSERT_EQ(runtime->candidates.size(), examined);
+    if (examined == 1) {
         EXPECT_EQ(runtime->candidates[0].files.size(), c.libraryFilesFound);
-        EXPECT_EQ(runtime->candidates[0].setComplete, c.libraryFilesFound == 5);
-        EXPECT_EQ(runtime->candidates[0].architectureOk,
-                  c.discovery != DiscoveryStatus::ArchitectureMismatch &&
-                      c.discovery != DiscoveryStatus::IncompleteSet);
     }
 }
 
@@ -315,24 +219,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"avcodec62", DiscoveryStatus::Ok, LoadStatus::VersionMismatch,
                     "FFmpeg major version mismatch: avcodec runtime 62 expected 63;", 5},
         FailureCase{"unloadable", DiscoveryStatus::Ok, LoadStatus::LibraryOpenFailed,
-                    "could not load {dir}/libavformat.so.63: dlopen failed: ", 5}),
+                    "could not load {dir}/libavformat.so.63: dlopen failed: *", 5}),
     [](const ::testing::TestParamInfo<FailureCase>& info) {
         std::string name = info.param.set;
-        for (char& ch : name) {
-            if (ch == '-') {
-                ch = '_';
-            }
-        }
+        std::replace(name.begin(), name.end(), '-', '_');
         return name;
     });
-
-TEST_F(FfmpegLoadTest, VersionMismatchNamesOnlyTheMismatchedLibrary) {
-    const auto runtime = FfmpegRuntime::loadFrom(moduleFolderOf("avcodec62"));
-    const std::string prefix = "FFmpeg major version mismatch:";
-    const std::size_t at = runtime->loadMessage.find(prefix);
-    ASSERT_NE(at, std::string::npos) << runtime->loadMessage;
-    EXPECT_EQ(runtime->loadMessage.substr(at + prefix.size()), " avcodec runtime 62 expected 63;");
-}
 
 TEST(FfmpegRuntimeInstance, OneRuntimeLoadedFromBesideTheProgram) {
     const FfmpegRuntime* seen[4] = {};
@@ -349,31 +241,14 @@ TEST(FfmpegRuntimeInstance, OneRuntimeLoadedFromBesideTheProgram) {
     const FfmpegRuntime& runtime = *seen[0];
     // The unit tests run from the build's bin folder, where the real FFmpeg is provided.
     const std::string folder = (fs::canonical(KESTROVA_BINARY_DIR "/bin") / "ffmpeg").string();
-    if (fs::is_directory(folder)) {
-        EXPECT_EQ(runtime.examinedDirectories, std::vector<std::string>{folder});
-    } else {
+    if (!fs::is_directory(folder)) {
         EXPECT_EQ(runtime.discoveryMessage,
                   "the bundled FFmpeg directory does not exist: " + folder);
+        return;
     }
-}
-
-TEST(FfmpegRuntimeReal, BindsTheProvidedBuild) {
-    const std::string folder = KESTROVA_BINARY_DIR "/bin/ffmpeg";
-    if (!fs::is_directory(folder)) {
-        GTEST_SKIP() << "no FFmpeg provided in " << folder;
-    }
-    const auto runtime = FfmpegRuntime::loadFrom(KESTROVA_BINARY_DIR "/bin");
-    ASSERT_EQ(runtime->loadStatus, LoadStatus::Ok) << runtime->loadMessage;
-    EXPECT_EQ(boundSlots(runtime->fn()), static_cast<std::size_t>(kSymbolCount));
-    ASSERT_EQ(runtime->versions.size(), 5u);
-    for (const LibraryVersion& version : runtime->versions) {
-        EXPECT_EQ(version.major, version.expectedMajor) << version.baseName;
-    }
-    EXPECT_NE(runtime->licence.find("GPL"), std::string::npos) << runtime->licence;
-    EXPECT_NE(runtime->configuration.find("--enable-shared"), std::string::npos);
-    EXPECT_EQ(runtime->fingerprint.rfind(runtime->directory + "|avutil-61.", 0), 0u)
-        << runtime->fingerprint;
-    EXPECT_STREQ(runtime->fn().avcodec_get_name(AV_CODEC_ID_H264), "h264");
+    ASSERT_EQ(runtime.loadStatus, LoadStatus::Ok) << runtime.loadMessage;
+    EXPECT_EQ(runtime.examinedDirectories, std::vector<std::string>{folder});
+    EXPECT_STREQ(runtime.fn().avcodec_get_name(AV_CODEC_ID_H264), "h264");
 }
 
 }  // namespace

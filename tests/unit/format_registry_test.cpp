@@ -9,148 +9,76 @@
 namespace kestrova {
 namespace {
 
-using Extensions = std::vector<std::string>;
-
 DemuxerInfo fileDemuxer(const char* name, const char* extensions, const char* longName = nullptr) {
     return DemuxerInfo{name, longName, false, extensions, nullptr};
 }
 
-const FormatFamily* findFamily(const FormatFamilyBuild& build, const std::string& name) {
+// "name:ext,ext" per family, with "*" where the extensions came from the override list.
+std::vector<std::string> familySummaries(const FormatFamilyBuild& build) {
+    std::vector<std::string> summaries;
     for (const FormatFamily& family : build.families) {
-        if (family.name == name) {
-            return &family;
+        std::string summary = family.name + ":";
+        for (const std::string& extension : family.extensions) {
+            summary += (summary.back() == ':' ? "" : ",") + extension;
         }
+        summaries.push_back(summary + (family.extensionsFromOverride ? "*" : ""));
     }
-    return nullptr;
+    return summaries;
 }
 
-TEST(FormatRegistryBuild, CountsEveryDemuxerAndSkipsNameless) {
-    const FormatFamilyBuild build = buildFormatFamilies({
-        DemuxerInfo{nullptr, "nameless", false, "xyz", nullptr},
-        fileDemuxer("matroska", "mkv,mka", "Matroska / WebM"),
-    });
-    EXPECT_EQ(build.demuxersSeen, 2);
-    EXPECT_EQ(build.devicesExcluded, 0);
-    EXPECT_EQ(build.withoutExtensions, 0);
-    ASSERT_EQ(build.families.size(), 1u);
-    EXPECT_EQ(build.families[0].extensions, (Extensions{"mkv", "mka"}));
+// A device is counted as one even where its name or extensions would exclude
+// it; a demuxer with only empty extension pieces is not counted at all.
+TEST(FormatRegistry, CountsDevicesAndDemuxersWithoutExtensions) {
+    const FormatRegistry registry(buildFormatFamilies(
+        {DemuxerInfo{nullptr, "nameless", false, "xyz", nullptr},
+         DemuxerInfo{"alsa", "ALSA audio input", true, nullptr, nullptr},
+         DemuxerInfo{"v4l2", "Video4Linux2 device grab", true, "v4l2", nullptr},
+         fileDemuxer("tedcaptions", nullptr), fileDemuxer("unknownraw", nullptr),
+         fileDemuxer("emptyraw", ""), fileDemuxer("commas", ",,,"),
+         fileDemuxer("matroska", "mkv,mka", "Matroska / WebM")}));
+    EXPECT_EQ(registry.demuxersSeen(), 8);
+    EXPECT_EQ(registry.devicesExcluded(), 2);
+    EXPECT_EQ(registry.withoutExtensions(), 3);
+    ASSERT_EQ(registry.size(), 1u);
+    EXPECT_EQ(registry.family(0).name, "matroska");
 }
 
-TEST(FormatRegistryBuild, NoFileDemuxerIsADeviceEvenWhenExcludedByName) {
-    const FormatFamilyBuild build = buildFormatFamilies({
-        DemuxerInfo{"alsa", "ALSA audio input", true, nullptr, nullptr},
-        DemuxerInfo{"lavfi", "Libavfilter virtual input device", true, "lavfi", nullptr},
-        DemuxerInfo{"v4l2", "Video4Linux2 device grab", true, "v4l2", nullptr},
-    });
-    EXPECT_EQ(build.demuxersSeen, 3);
-    EXPECT_EQ(build.devicesExcluded, 3);
-    EXPECT_EQ(build.withoutExtensions, 0);
-    EXPECT_TRUE(build.families.empty());
+// Overrides apply only where a demuxer declares no extensions of its own; the
+// exclusion list and the "_pipe" and "_dash_manifest" suffixes drop demuxers by
+// their exact name; the first demuxer in order claims a shared extension,
+// whatever its case; empty pieces are dropped, blanks kept, letters lower-cased.
+TEST(FormatRegistryBuild, FamiliesClaimTheExtensionsNoEarlierDemuxerHas) {
+    const FormatFamilyBuild build = buildFormatFamilies(
+        {fileDemuxer("mpegts", nullptr), fileDemuxer("mxf", ""), fileDemuxer("h264", "avc"),
+         fileDemuxer("hls", "m3u8"), fileDemuxer("image2", "png,jpg"),
+         fileDemuxer("png_pipe", "png"), fileDemuxer("other_dash_manifest", "mpd"),
+         fileDemuxer("pipe_like", "pl"), fileDemuxer("Image2", "img"), fileDemuxer("tsalt", "ts"),
+         fileDemuxer("tsmore", "TS,tsx"), fileDemuxer("odd", ",MOV,, mp4,,QT,mov,")});
+    EXPECT_EQ(
+        familySummaries(build),
+        (std::vector<std::string>{"mpegts:ts,m2t,m2ts,mts,tsv,tsa*", "mxf:mxf*", "h264:avc",
+                                  "pipe_like:pl", "Image2:img", "tsmore:tsx", "odd:mov, mp4,qt"}));
 }
 
-TEST(FormatRegistryBuild, ExclusionListAppliesOnlyToFileDemuxersWithExtensions) {
-    const FormatFamilyBuild build = buildFormatFamilies({
-        fileDemuxer("hls", "m3u8"), fileDemuxer("image2", "png,jpg"),
-        fileDemuxer("tedcaptions", nullptr),  // no extensions: counted, not "excluded"
-        fileDemuxer("png_pipe", "png"), fileDemuxer("webm_dash_manifest", "xml"),
-        fileDemuxer("other_dash_manifest", "mpd"),
-        fileDemuxer("pipe_like", "pl"),  // only a suffix counts
-        fileDemuxer("Image2", "img"),    // names are case-sensitive
-    });
-    EXPECT_EQ(build.withoutExtensions, 1);
-    ASSERT_EQ(build.families.size(), 2u);
-    EXPECT_EQ(build.families[0].name, "pipe_like");
-    EXPECT_EQ(build.families[1].name, "Image2");
-}
-
-TEST(FormatRegistryBuild, FirstDemuxerInOrderClaimsASharedExtension) {
-    const FormatFamilyBuild build = buildFormatFamilies({
-        fileDemuxer("mpegts", "ts,m2ts"),
-        fileDemuxer("tsalt", "ts"),
-        fileDemuxer("tsmore", "TS,tsx"),
-    });
-    ASSERT_EQ(build.families.size(), 2u);
-    EXPECT_EQ(build.families[0].extensions, (Extensions{"ts", "m2ts"}));
-    EXPECT_EQ(findFamily(build, "tsalt"), nullptr);
-    const FormatFamily* more = findFamily(build, "tsmore");
-    ASSERT_NE(more, nullptr);
-    EXPECT_EQ(more->extensions, Extensions{"tsx"});
-}
-
-TEST(FormatRegistryBuild, SplitsDropsEmptyPiecesKeepsBlanksAndLowerCases) {
-    const FormatFamilyBuild build = buildFormatFamilies({
-        fileDemuxer("odd", ",MOV,, mp4,,QT,mov,"),
-    });
-    ASSERT_EQ(build.families.size(), 1u);
-    // The repeated "mov" is already claimed by this same demuxer.
-    EXPECT_EQ(build.families[0].extensions, (Extensions{"mov", " mp4", "qt"}));
-}
-
-TEST(FormatRegistryBuild, ExtensionTextOfOnlyCommasMakesNoFamily) {
-    const FormatFamilyBuild build = buildFormatFamilies({fileDemuxer("commas", ",,,")});
-    EXPECT_TRUE(build.families.empty());
-    EXPECT_EQ(build.withoutExtensions, 0);
-}
-
-TEST(FormatRegistryBuild, OverrideAppliesOnlyWithoutOwnExtensions) {
-    const FormatFamilyBuild build = buildFormatFamilies({
-        fileDemuxer("mpegts", nullptr, "MPEG-TS (MPEG-2 Transport Stream)"),
-        fileDemuxer("mxf", "", "MXF (Material eXchange Format)"),
-        fileDemuxer("h264", "avc", "raw H.264 video"),
-        fileDemuxer("unknownraw", nullptr),
-        fileDemuxer("emptyraw", ""),
-    });
-    EXPECT_EQ(build.withoutExtensions, 2);
-    ASSERT_EQ(build.families.size(), 3u);
-
-    EXPECT_EQ(build.families[0].extensions, (Extensions{"ts", "m2t", "m2ts", "mts", "tsv", "tsa"}));
-    EXPECT_TRUE(build.families[0].extensionsFromOverride);
-    EXPECT_EQ(build.families[1].extensions, Extensions{"mxf"});
-    EXPECT_TRUE(build.families[1].extensionsFromOverride);
-    EXPECT_EQ(build.families[2].extensions, Extensions{"avc"});
-    EXPECT_FALSE(build.families[2].extensionsFromOverride);
-}
-
-TEST(FormatRegistryBuild, DisplayNameFallsBackToNameAndIsMadeUnique) {
-    const FormatFamilyBuild build = buildFormatFamilies({
-        fileDemuxer("first", "aa", "Shared Name"),
-        fileDemuxer("second", "bb", "Shared Name"),
-        fileDemuxer("plain", "cc"),
-        // Same long name and demuxer name again: both earlier forms are taken.
-        fileDemuxer("second", "dd,ee", "Shared Name"),
-        fileDemuxer("blanklong", "ff", ""),
-    });
-    ASSERT_EQ(build.families.size(), 5u);
-    EXPECT_EQ(build.families[0].displayName, "Shared Name");
-    EXPECT_EQ(build.families[1].displayName, "Shared Name [second]");
-    EXPECT_EQ(build.families[2].displayName, "plain");
-    EXPECT_EQ(build.families[3].displayName, "Shared Name [second] .dd");
-    EXPECT_EQ(build.families[4].displayName, "blanklong");
-}
-
-TEST(FormatRegistryBuild, ShortNameKeepsAtMost31Characters) {
+TEST(FormatRegistryBuild, NamesAreMadeUniqueAndShortNamesCut) {
     const std::string forty = "A forty character long container name!!!";
-    const std::string thirtyOne = "Exactly thirty-one characters!!";
-    ASSERT_EQ(forty.size(), 40u);
-    ASSERT_EQ(thirtyOne.size(), 31u);
-    const FormatFamilyBuild build = buildFormatFamilies({
-        fileDemuxer("long", "l1", forty.c_str()),
-        fileDemuxer("fits", "f1", thirtyOne.c_str()),
-    });
-    ASSERT_EQ(build.families.size(), 2u);
-    EXPECT_EQ(build.families[0].displayName, forty);
-    EXPECT_EQ(build.families[0].shortName, forty.substr(0, 31));
-    EXPECT_EQ(build.families[1].shortName, thirtyOne);
-}
-
-TEST(FormatRegistryBuild, MimeTypeCopiedOrEmpty) {
-    const FormatFamilyBuild build = buildFormatFamilies({
-        DemuxerInfo{"webm", "WebM", false, "webm", "video/webm"},
-        DemuxerInfo{"nomime", nullptr, false, "nm", nullptr},
-    });
-    ASSERT_EQ(build.families.size(), 2u);
-    EXPECT_EQ(build.families[0].mimeType, "video/webm");
-    EXPECT_EQ(build.families[1].mimeType, "");
+    // The same long name and demuxer name again take both earlier forms.
+    const FormatFamilyBuild build = buildFormatFamilies(
+        {fileDemuxer("first", "aa", "Shared Name"), fileDemuxer("second", "bb", "Shared Name"),
+         fileDemuxer("plain", "cc"), fileDemuxer("second", "dd,ee", "Shared Name"),
+         fileDemuxer("blanklong", "ff", ""), fileDemuxer("long", "gg", forty.c_str()),
+         DemuxerInfo{"webm", "WebM", false, "webm", "video/webm"}});
+    std::vector<std::string> names;
+    for (const FormatFamily& family : build.families) {
+        names.push_back(family.displayName);
+    }
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Shared Name", "Shared Name [second]", "plain",
+                                        "Shared Name [second] .dd", "blanklong", forty, "WebM"}));
+    EXPECT_EQ(build.families[0].shortName, "Shared Name");
+    EXPECT_EQ(build.families[5].shortName, forty.substr(0, 31));
+    EXPECT_EQ(build.families[5].mimeType, "");
+    EXPECT_EQ(build.families[6].mimeType, "video/webm");
 }
 
 bool isAlphanumeric(uint32_t c) {
@@ -158,13 +86,13 @@ bool isAlphanumeric(uint32_t c) {
 }
 
 TEST(FormatRegistryBuild, TypeCodesAreKPlusThreeAlphanumericsDistinctAndStable) {
-    std::vector<DemuxerInfo> demuxers;
     std::vector<std::string> names;
     for (int i = 0; i < 400; ++i) {
         names.push_back("fmt" + std::to_string(i));
     }
-    for (int i = 0; i < 400; ++i) {
-        demuxers.push_back(fileDemuxer(names[i].c_str(), names[i].c_str()));
+    std::vector<DemuxerInfo> demuxers;
+    for (const std::string& name : names) {
+        demuxers.push_back(fileDemuxer(name.c_str(), name.c_str()));
     }
     const FormatFamilyBuild build = buildFormatFamilies(demuxers);
     ASSERT_EQ(build.families.size(), 400u);
@@ -172,9 +100,9 @@ TEST(FormatRegistryBuild, TypeCodesAreKPlusThreeAlphanumericsDistinctAndStable) 
     for (const FormatFamily& family : build.families) {
         const uint32_t code = family.typeCode;
         EXPECT_EQ(code >> 24, 0x4Bu) << family.name;
-        EXPECT_TRUE(isAlphanumeric((code >> 16) & 0xFF)) << family.name;
-        EXPECT_TRUE(isAlphanumeric((code >> 8) & 0xFF)) << family.name;
-        EXPECT_TRUE(isAlphanumeric(code & 0xFF)) << family.name;
+        EXPECT_TRUE(isAlphanumeric((code >> 16) & 0xFF) && isAlphanumeric((code >> 8) & 0xFF) &&
+                    isAlphanumeric(code & 0xFF))
+            << family.name;
         codes.insert(code);
     }
     EXPECT_EQ(codes.size(), 400u);
@@ -195,30 +123,15 @@ constexpr uint32_t fourCharacters(const char (&text)[5]) {
 TEST(FormatRegistryBuild, TypeCodesMatchCodesComputedIndependently) {
     // Expected values were computed outside this code base from the name
     // hash; a second demuxer with the same name takes attempt 1.
-    const FormatFamilyBuild build = buildFormatFamilies({
-        fileDemuxer("mov", "mov"),
-        fileDemuxer("mpegts", "ts"),
-        fileDemuxer("same", "s1", "One"),
-        fileDemuxer("same", "s2", "Two"),
-    });
-    ASSERT_EQ(build.families.size(), 4u);
-    EXPECT_EQ(build.families[0].typeCode, fourCharacters("KKEy"));
-    EXPECT_EQ(build.families[1].typeCode, fourCharacters("KJzC"));
-    EXPECT_EQ(build.families[2].typeCode, fourCharacters("KKx0"));
-    EXPECT_EQ(build.families[3].typeCode, fourCharacters("KTAy"));
-}
-
-TEST(FormatRegistry, ReadAccessByIndex) {
-    const FormatRegistry registry(buildFormatFamilies({
-        fileDemuxer("avi", "avi", "AVI (Audio Video Interleaved)"),
-        DemuxerInfo{"x11grab", "X11 screen capture", true, nullptr, nullptr},
-        fileDemuxer("rawthing", nullptr),
-    }));
-    ASSERT_EQ(registry.size(), 1u);
-    EXPECT_EQ(registry.family(0).name, "avi");
-    EXPECT_EQ(registry.demuxersSeen(), 3);
-    EXPECT_EQ(registry.devicesExcluded(), 1);
-    EXPECT_EQ(registry.withoutExtensions(), 1);
+    const FormatFamilyBuild build =
+        buildFormatFamilies({fileDemuxer("mov", "mov"), fileDemuxer("mpegts", "ts"),
+                             fileDemuxer("same", "s1", "One"), fileDemuxer("same", "s2", "Two")});
+    std::vector<uint32_t> codes;
+    for (const FormatFamily& family : build.families) {
+        codes.push_back(family.typeCode);
+    }
+    EXPECT_EQ(codes, (std::vector<uint32_t>{fourCharacters("KKEy"), fourCharacters("KJzC"),
+                                            fourCharacters("KKx0"), fourCharacters("KTAy")}));
 }
 
 }  // namespace

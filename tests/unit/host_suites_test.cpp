@@ -145,12 +145,5 @@ TEST(ClipPrefsTest, DefaultsHaveNoOverridesAndEachOverrideCounts) {
     EXPECT_TRUE(halfAspect.hasOverrides());
 }
 
-TEST(ClipPrefsTest, RoundTripsThroughHostBytes) {
-    unsigned char bytes[kClipPrefsBytes];
-    ClipPrefs::defaults().write(bytes);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes) + 40, 4), "badf");
-    EXPECT_EQ(ClipPrefs::read(bytes).fields, ClipPrefs::defaults().fields);
-}
-
 }  // namespace
 }  // namespace kestrova::host

@@ -63,4 +63,9 @@ inline std::string readFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The log file written while LOCALAPPDATA names `appData`.
+inline std::filesystem::path logFileIn(const TempDir& appData) {
+    return appData.path() / "Kestrova" / "logs" / "Kestrova.log";
+}
+
 }  // namespace kestrova::test
