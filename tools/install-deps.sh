@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs Debian packages when missing: the given ones, or by default those
+# the build and the tests need.
 set -euo pipefail
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev python3)
+packages=("$@")
+[ ${#packages[@]} -gt 0 ] || packages=(cmake ninja-build g++ make pkg-config libgtest-dev
+  libgmock-dev libbenchmark-dev libpng-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

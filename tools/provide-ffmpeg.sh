@@ -22,18 +22,7 @@ configure_opts=(--enable-shared --disable-static --disable-doc --disable-autodet
 build_deps=(nasm pkg-config zlib1g-dev libdav1d-dev libx264-dev libx265-dev
   libvpx-dev libaom-dev patchelf xz-utils make gcc)
 
-need_root() { if [ "$(id -u)" -ne 0 ]; then echo sudo; fi; }
-
-install_packages() {
-  local missing=()
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  say "installing Debian packages: ${missing[*]}"
-  $(need_root) apt-get update -qq
-  $(need_root) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
-}
+install_packages() { "$(dirname "$0")/install-deps.sh" "$@"; }
 
 # A private apt configuration that reads only source indexes from the
 # machine's own Debian mirror, unstable suite; the system's apt is untouched.

@@ -24,7 +24,7 @@ class LoggerTest : public ::testing::Test {
         Logger::close();
         Logger::setLevel(3);
     }
-    fs::path logPath() const { return dir_.path() / "Kestrova" / "logs" / "Kestrova.log"; }
+    fs::path logPath() const { return test::logFileIn(dir_); }
     std::string logText() {
         Logger::close();
         return test::readFile(logPath());
@@ -119,7 +119,7 @@ TEST_F(LoggerTest, WithoutUsableAppDataTheLogGoesToTheTemporaryFolder) {
     test::ScopedEnv noHome("HOME", nullptr);
     Logger::log(LogLevel::Error, "to temp");
     Logger::close();
-    EXPECT_NE(test::readFile(temp.path() / "Kestrova" / "logs" / "Kestrova.log").find("to temp"),
+    EXPECT_NE(test::readFile(test::logFileIn(temp)).find("to temp"),
               std::string::npos);
 }
 
