@@ -119,8 +119,7 @@ TEST_F(LoggerTest, WithoutUsableAppDataTheLogGoesToTheTemporaryFolder) {
     test::ScopedEnv noHome("HOME", nullptr);
     Logger::log(LogLevel::Error, "to temp");
     Logger::close();
-    EXPECT_NE(test::readFile(test::logFileIn(temp)).find("to temp"),
-              std::string::npos);
+    EXPECT_NE(test::readFile(test::logFileIn(temp)).find("to temp"), std::string::npos);
 }
 
 TEST_F(LoggerTest, ScopedTimerReportsElapsedMilliseconds) {
