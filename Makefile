@@ -27,7 +27,7 @@ demo: build
 	@tools/demo.sh $(BUILD)
 
 bench: build
-	@echo "No benchmarks yet."
+	@bench/run-decode-bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -114,6 +114,33 @@ void Host::failCallback(Callback callback, bool fail) {
     }
 }
 
+void Host::holdCallback(Callback callback) {
+    std::lock_guard lock(mutex_);
+    held_.insert(callback);
+}
+
+void Host::releaseCallback(Callback callback) {
+    std::lock_guard lock(mutex_);
+    held_.erase(callback);
+    heldChanged_.notify_all();
+}
+
+bool Host::waitForHeldCall(Callback callback, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return heldChanged_.wait_for(lock, timeout, [&] { return blockedCallers_[callback] > 0; });
+}
+
+void Host::blockWhileHeld(Callback callback) {
+    std::unique_lock lock(mutex_);
+    if (held_.count(callback) == 0) {
+        return;
+    }
+    ++blockedCallers_[callback];
+    heldChanged_.notify_all();
+    heldChanged_.wait(lock, [&] { return held_.count(callback) == 0; });
+    --blockedCallers_[callback];
+}
+
 bool Host::fails(Callback callback) const {
     std::lock_guard lock(mutex_);
     return failing_.count(callback) != 0;
@@ -192,6 +219,7 @@ int32_t Host::badDisposals() const {
 }
 
 host::Result Host::createString(std::string_view utf8, host::HostString& out) {
+    blockWhileHeld(Callback::CreateString);
     if (fails(Callback::CreateString) || !platform::utf8ToUtf16(utf8)) {
         return kError;
     }

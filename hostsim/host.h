@@ -10,6 +10,8 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -96,6 +98,12 @@ class Host {
     // ---- Suites and callbacks ----
     void refuseSuite(std::string_view name);
     void failCallback(Callback callback, bool fail);
+    // A held callback blocks every caller until it is released, so a test
+    // can keep a selector inside the module for as long as it likes.
+    void holdCallback(Callback callback);
+    void releaseCallback(Callback callback);
+    // Waits until some caller is blocked in a held callback.
+    bool waitForHeldCall(Callback callback, std::chrono::milliseconds timeout);
     SuiteCounts suiteCounts(std::string_view name) const;
     std::map<std::string, SuiteCounts> allSuiteCounts() const;
     // Memory blocks from the host's allocate function not yet disposed.
@@ -110,6 +118,7 @@ class Host {
 
     // Entry points of the static suite functions (host_suites.cpp).
     bool fails(Callback callback) const;
+    void blockWhileHeld(Callback callback);
     host::Result acquire(std::string_view name, int32_t version, const void** suite);
     host::Result release(std::string_view name, int32_t version);
     void* allocate(std::size_t size);
@@ -130,6 +139,9 @@ class Host {
     mutable std::mutex mutex_;
     std::set<std::string, std::less<>> refused_;
     std::set<Callback> failing_;
+    std::set<Callback> held_;
+    std::map<Callback, int32_t> blockedCallers_;
+    std::condition_variable heldChanged_;
     std::map<std::string, SuiteCounts, std::less<>> counts_;
     std::set<void*> blocks_;
     int32_t badDisposals_ = 0;

@@ -9,7 +9,6 @@
 
 namespace kestrova::ffmpeg {
 
-static_assert(kSymbolCount == 93);
 static_assert(sizeof(FfmpegFunctions) == kSymbolCount * sizeof(void*),
               "one pointer-sized slot per symbol");
 

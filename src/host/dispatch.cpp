@@ -3,7 +3,9 @@
 #include <cstdint>
 
 #include "host/boundary_guard.h"
+#include "host/clip_selectors.h"
 #include "host/plugin_lifecycle.h"
+#include "host/retarget_accelerator.h"
 #include "host/selector_names.h"
 
 namespace kestrova::host {
@@ -32,6 +34,18 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imSupports8;
         case imGetPrefs8:
             return imGetPrefs8Handler(param1, param2);
+        case imOpenFile8:
+            return imOpenFile8Handler(param1, param2);
+        case imQuietFile:
+            return imQuietFileHandler(param2);
+        case imCloseFile:
+            return imCloseFileHandler(param2);
+        case imGetInfo8:
+            return imGetInfo8Handler(param1, param2);
+        case imGetPreferredFrameSize:
+            return imGetPreferredFrameSizeHandler(param1);
+        case imRetargetAccelerator:
+            return imRetargetAcceleratorHandler(param1);
         default:
             // Selectors this importer does not handle, and every unknown number.
             return imUnsupported;

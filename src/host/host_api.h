@@ -23,7 +23,6 @@ inline constexpr Result imSupports8 = 101;
 inline constexpr Result imBadFormatIndex = 301;
 inline constexpr Result imInitOk = 400;
 inline constexpr Result imAnotherStream = 18;
-inline constexpr Result imNoMoreStreams = 19;
 inline constexpr Result imNoCaptions = 40;
 
 // Selector numbers.
@@ -214,6 +213,92 @@ inline constexpr std::size_t kSize = 16;
 inline constexpr int32_t kClipPrefsBytes = 112;
 inline constexpr int32_t kClipPrefsFields = 28;
 static_assert(kClipPrefsFields * 4 == kClipPrefsBytes);
+
+// ---- Clip records ----------------------------------------------------------
+
+// imQuietFile and imCloseFile: the first parameter is the host's file
+// reference, the second the clip's private data itself.
+
+// File access record, the first parameter of several clip selectors.
+namespace fileaccess {
+inline constexpr std::size_t kPath = 8;  // const char16_t*, zero-terminated
+inline constexpr std::size_t kSize = 16;
+}  // namespace fileaccess
+
+// Open record (imOpenFile8, second parameter).
+namespace openrec {
+inline constexpr std::size_t kPath = 12;         // const char16_t*, zero-terminated
+inline constexpr std::size_t kPrivateData = 36;  // void*
+inline constexpr std::size_t kHostValue = 52;    // int32, handed back to the PPix Cache Suite
+inline constexpr std::size_t kExtraMemory = 56;  // int64 out
+inline constexpr std::size_t kStreamIndex = 64;  // int32
+inline constexpr std::size_t kSize = 72;
+}  // namespace openrec
+
+// Info record (imGetInfo8, second parameter).
+namespace inforec {
+inline constexpr std::size_t kHasVideo = 0;                // uint8
+inline constexpr std::size_t kHasAudio = 1;                // uint8
+inline constexpr std::size_t kWidth = 2;                   // int32
+inline constexpr std::size_t kHeight = 6;                  // int32
+inline constexpr std::size_t kDepth = 12;                  // int16
+inline constexpr std::size_t kSubType = 14;                // uint32 four-character code
+inline constexpr std::size_t kFieldType = 18;              // uint8
+inline constexpr std::size_t kAlphaType = 22;              // uint8
+inline constexpr std::size_t kIsStill = 31;                // uint8
+inline constexpr std::size_t kNoDuration = 32;             // uint8
+inline constexpr std::size_t kAspectNum = 34;              // int32
+inline constexpr std::size_t kAspectDen = 38;              // int32
+inline constexpr std::size_t kVideoOnes[] = {50, 54, 98};  // int32 each
+inline constexpr std::size_t kDetectionFlags = 74;         // int32
+inline constexpr std::size_t kCodecDescription = 82;       // HostString
+inline constexpr std::size_t kPrivateData = 198;           // void*
+inline constexpr std::size_t kHasEmbeddedLut = 110;        // int32
+inline constexpr std::size_t kBitDepth = 114;              // int32
+inline constexpr std::size_t kFrameRateNum = 162;          // int32
+inline constexpr std::size_t kFrameRateDen = 166;          // int32
+inline constexpr std::size_t kDurationFrames = 170;        // int32
+inline constexpr std::size_t kChannels = 174;              // int32
+inline constexpr std::size_t kSampleRate = 178;            // float
+inline constexpr std::size_t kSampleType = 182;            // int32
+inline constexpr std::size_t kAudioDuration = 186;         // int64
+inline constexpr std::size_t kAudioAccessModes = 194;      // int32
+inline constexpr std::size_t kStreamIndex = 215;           // int32 in
+inline constexpr std::size_t kReservedByte = 219;          // uint8
+inline constexpr std::size_t kPath = 738;                  // char16_t[2048]
+inline constexpr std::size_t kPathUnits = 2048;
+inline constexpr std::size_t kAudioPresent = 4834;      // uint8
+inline constexpr std::size_t kAudioNoDuration = 4835;   // uint8
+inline constexpr std::size_t kHostNoDurationIn = 4836;  // uint8 in
+inline constexpr std::size_t kSettingsId = 4837;        // char16_t[256]
+inline constexpr std::size_t kSettingsIdUnits = 256;
+inline constexpr std::size_t kDurationFrames64 = 5349;  // int64
+inline constexpr std::size_t kCaptionsPossible = 5373;  // uint8
+inline constexpr std::size_t kSize = 5376;
+static_assert(kPath + kPathUnits * 2 <= kAudioPresent);
+static_assert(kSettingsId + kSettingsIdUnits * 2 <= kDurationFrames64);
+}  // namespace inforec
+
+// Frame size record (imGetPreferredFrameSize, first parameter).
+namespace framesizerec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kIndex = 20;       // int32
+inline constexpr std::size_t kWidth = 24;       // int32 out
+inline constexpr std::size_t kHeight = 28;      // int32 out
+inline constexpr std::size_t kSize = 32;
+}  // namespace framesizerec
+
+// imRetargetAccelerator record: two zero-terminated UTF-16 path pointers.
+namespace retargetrec {
+inline constexpr std::size_t kMediaPath = 0;        // const char16_t*
+inline constexpr std::size_t kAcceleratorPath = 8;  // const char16_t*
+inline constexpr std::size_t kSize = 16;
+}  // namespace retargetrec
+
+inline constexpr Result imBadStreamIndex = 19;
+inline constexpr Result imIterateFrameSizes = 24;
+inline constexpr Result imDeclined = 2;
+inline constexpr Result imMemErr = 4;
 
 // A four-character host code, first character in the lowest byte.
 inline constexpr uint32_t fourCC(const char (&c)[5]) {

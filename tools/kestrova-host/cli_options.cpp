@@ -1,6 +1,7 @@
 #include "cli_options.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -33,7 +34,8 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             name = word.substr(0, equals);
             value = word.substr(equals + 1);
         }
-        const bool takesValue = name == "--module" || name == "--appdata" || name == "--log-level";
+        const bool takesValue = name == "--module" || name == "--appdata" ||
+                                name == "--log-level" || name == "--stream";
         if (takesValue && !value) {
             if (i + 1 == words.size()) {
                 error = name + " needs a value";
@@ -59,6 +61,14 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
                 return false;
             }
             out.options.logLevel = level;
+        } else if (name == "--stream") {
+            char* end = nullptr;
+            const long stream = std::strtol(value->c_str(), &end, 10);
+            if (*end != '\0' || stream < 0 || stream > 1000000) {
+                error = "--stream needs a host stream index, not '" + *value + "'";
+                return false;
+            }
+            out.options.stream = static_cast<int32_t>(stream);
         } else if (name == "--json") {
             out.options.json = true;
         } else if (name == "--help" || name == "-h") {

@@ -13,11 +13,13 @@ namespace kestrova::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitImporterFailed = 2;
+inline constexpr int kExitDeclined = 3;
 
 struct GlobalOptions {
     std::filesystem::path module;  // empty: Kestrova.prm beside the program
     std::optional<std::filesystem::path> appData;
     std::optional<int32_t> logLevel;
+    std::optional<int32_t> stream;  // info: the host stream to open with
     bool json = false;
     bool help = false;
 };

@@ -10,6 +10,13 @@ const Command kCommands[] = {
      "(with --json: one array of objects). Exit 2 when initialisation fails; the\n"
      "reason from the importer's log is printed on standard error.\n",
      runFormats},
+    {"info", "FILE", 1, "open a file and print what the host learns about it",
+     "Initialises the importer, opens FILE (imOpenFile8, host stream 0 or --stream S)\n"
+     "and asks imGetInfo8 for every host stream and imGetPreferredFrameSize for each\n"
+     "size, then closes the file. With --json: {\"answer\": N, \"streams\": [...]}.\n"
+     "Exit 0 when opened, 3 when the importer declined the file (the answer and the\n"
+     "logged reason go to standard error), 2 when initialisation fails.\n",
+     runInfo},
     {"report", "", 0, "print the capability report the importer writes",
      "Initialises the importer, which writes SUPPORTED-CODECS.md into the per-user\n"
      "data folder, then prints the report's path on the first line and its contents\n"
@@ -22,9 +29,10 @@ const char kGlobalOptions[] =
     "  --module PATH     the importer module (default: Kestrova.prm beside this program)\n"
     "  --appdata DIR     per-user data folder for this run (sets LOCALAPPDATA, creates DIR)\n"
     "  --log-level N     write logLevel=N (0..5) into the preferences file before the run\n"
+    "  --stream S        info: the host stream to open the file with (default 0)\n"
     "  --json            machine-readable output\n"
     "  --help            this text; 'kestrova-host help COMMAND' for one command\n"
-    "Exit codes: 0 ok, 1 usage error, 2 the importer failed.\n";
+    "Exit codes: 0 ok, 1 usage error, 2 the importer failed, 3 the file was declined.\n";
 
 }  // namespace
 

@@ -31,6 +31,7 @@ void printUsage(std::FILE* to);
 void printCommandHelp(const Command& command, std::FILE* to);
 
 int runFormats(const GlobalOptions& options, const std::vector<std::string>& arguments);
+int runInfo(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runReport(const GlobalOptions& options, const std::vector<std::string>& arguments);
 
 }  // namespace kestrova::cli

@@ -58,6 +58,8 @@ std::unique_ptr<ImporterSession> ImporterSession::start(const GlobalOptions& opt
     }
     const std::filesystem::path log = importerLog();
     const std::uintmax_t logStart = fileSize(log);
+    session->log_ = log;
+    session->logStart_ = logStart;
     session->host_ = std::make_unique<hostsim::Host>(*session->module_);
     const host::Result answer = session->host_->init();
     if (answer == host::imInitOk) {
@@ -74,6 +76,10 @@ std::unique_ptr<ImporterSession> ImporterSession::start(const GlobalOptions& opt
         std::fprintf(stderr, "%s\n", reason.c_str());
     }
     return nullptr;
+}
+
+std::string ImporterSession::lastLogLine(std::string_view text) const {
+    return lastLogLineWith(log_, logStart_, text);
 }
 
 std::filesystem::path importerDataFile(const char* name) {

@@ -2,7 +2,11 @@
 // Destroying the session shuts the importer down.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "cli_options.h"
 #include "host.h"
@@ -16,12 +20,16 @@ class ImporterSession {
     // then on standard error and `exitCode` says what to exit with.
     static std::unique_ptr<ImporterSession> start(const GlobalOptions& options, int& exitCode);
     hostsim::Host& host() { return *host_; }
+    // The last line containing `text` that the importer logged in this session.
+    std::string lastLogLine(std::string_view text) const;
 
   private:
     ImporterSession() = default;
     // Declared first so it outlives the host, which shuts the importer down.
     std::unique_ptr<hostsim::Module> module_;
     std::unique_ptr<hostsim::Host> host_;
+    std::filesystem::path log_;
+    std::uintmax_t logStart_ = 0;
 };
 
 // Where the importer keeps a per-user file (LOCALAPPDATA/Kestrova/NAME).

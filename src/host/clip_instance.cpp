@@ -1,0 +1,194 @@
+#include "host/clip_instance.h"
+
+#include <chrono>
+#include <thread>
+
+#include "support/logger.h"
+#include "support/preferences.h"
+#include "video/decoder_selection.h"
+
+namespace kestrova::host {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kGiveUpAfter = std::chrono::seconds(10);
+constexpr auto kQuietWarningAfter = std::chrono::milliseconds(250);
+
+long long millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+InstanceLock::InstanceLock(ClipInstance& instance, Mode mode) : instance_(instance) {
+    const auto refused = [&] {
+        return instance.closing.load() || (mode == Mode::Normal && instance.quieting.load());
+    };
+    if (refused()) {
+        return;
+    }
+    instance.mutex.lock();
+    if (refused()) {
+        instance.mutex.unlock();
+        return;
+    }
+    entered_ = true;
+}
+
+InstanceLock::~InstanceLock() {
+    if (entered_) {
+        instance_.mutex.unlock();
+    }
+}
+
+void ClipInstance::applyFrameCacheBudget() {
+    const int32_t mib = Preferences::get().frameCacheMiB;
+    if (mib != 0) {
+        frameCacheBudget = static_cast<int64_t>(mib) * 1048576;
+    }
+}
+
+void ClipInstance::loadSeekIndexOnce() {
+    if (seekIndexAttempted) {
+        return;
+    }
+    seekIndexAttempted = true;
+    const std::filesystem::path accelerator = acceleratorPathFor(path);
+    if (accelerator.empty()) {
+        return;
+    }
+    ContentState state = contentStateOf(path);
+    if (state.size <= 0 || !mainDemuxer.isOpen()) {
+        return;
+    }
+    state.streamCount = mainDemuxer.demuxer()->nb_streams;
+    if (seekIndex.load(accelerator, state) == SeekIndexLoadStatus::Ok) {
+        Logger::log(LogLevel::Debug, "loaded seek index from %s", accelerator.string().c_str());
+    }
+}
+
+bool ClipInstance::reopen() {
+    if (mainDemuxer.isOpen()) {
+        return true;
+    }
+    if (path.empty()) {
+        return false;
+    }
+    const ProbeResult result = mainDemuxer.probe(path);
+    if (result.status != ProbeStatus::Ok) {
+        Logger::log(LogLevel::Error, "reopen failed for %s: %s (%s)", path.c_str(),
+                    result.detail.c_str(), statusName(result.status));
+        return false;
+    }
+    quieted = false;
+    applyFrameCacheBudget();
+    loadSeekIndexOnce();
+    return true;
+}
+
+bool ClipInstance::openVideoDecoder() {
+    if (videoDecoderOpen) {
+        return true;
+    }
+    if (!reopen() || mappedVideo < 0) {
+        return false;
+    }
+    // A clip opened by imOpenFile8 probed without reopen; its index loads here.
+    loadSeekIndexOnce();
+    DecoderVerdict verdict;
+    const StreamInfo* stream = mainDemuxer.findStream(mappedVideo);
+    if (Preferences::get().enableHardwareDecoding && stream) {
+        verdict = selectDecoder(mainDemuxer, *stream);
+    }
+    decoderName = verdict.useHardware ? verdict.deviceName : "software";
+    if (!videoDecoder.open(mainDemuxer, mappedVideo, 0, verdict.useHardware, verdict.deviceType,
+                           ThreadRole::Foreground)) {
+        Logger::log(LogLevel::Error, "decoder open failed for %s stream %d", path.c_str(),
+                    mappedVideo);
+        return false;
+    }
+    videoDecoderOpen = true;
+    if (!seekIndex.entries.empty()) {
+        videoDecoder.setSeekIndex(&seekIndex);
+    }
+    if (!videoDecoder.hardware().active) {
+        Logger::log(LogLevel::Info, "decoder open for %s: software", path.c_str());
+        return true;
+    }
+    hwReadbackFormat = videoDecoder.currentHwPixelFormat();
+    if (hwReadbackFormat < 0 && videoDecoder.frameAt(0).status == DecodeStatus::Ok) {
+        hwReadbackFormat = videoDecoder.currentHwPixelFormat();
+    }
+    if (hwReadbackFormat < 0 && stream) {
+        hwReadbackFormat = stream->pixelFormat;
+    }
+    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
+    const char* readback =
+        hwReadbackFormat >= 0 && runtime.available()
+            ? runtime.fn().av_get_pix_fmt_name(static_cast<AVPixelFormat>(hwReadbackFormat))
+            : nullptr;
+    Logger::log(LogLevel::Info, "decoder open for %s: %s (readback format %s)", path.c_str(),
+                deviceTypeName(videoDecoder.hardware()), readback ? readback : "unknown");
+    return true;
+}
+
+void ClipInstance::quiet() {
+    Logger::log(LogLevel::Info, "imQuietFile: releasing handles for %s", path.c_str());
+    quieting = true;
+    const Clock::time_point start = Clock::now();
+    bool warned = false;
+    while (!mutex.try_lock()) {
+        const auto elapsed = Clock::now() - start;
+        if (elapsed > kGiveUpAfter) {
+            Logger::log(LogLevel::Error,
+                        "quiet(): a selector still holds the instance lock after %lld s for %s -- "
+                        "abandoning the quiet and leaving handles open; closing now would free "
+                        "state another thread is still reading",
+                        10LL, path.c_str());
+            quieting = false;
+            return;
+        }
+        if (elapsed >= kQuietWarningAfter && !warned) {
+            warned = true;
+            Logger::log(LogLevel::Warning,
+                        "quiet(): still waiting for the instance lock after %lld ms for %s -- "
+                        "imQuietFile is blocked on another thread",
+                        millisecondsSince(start), path.c_str());
+        }
+        if (elapsed < std::chrono::milliseconds(1)) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    if (warned) {
+        Logger::log(LogLevel::Warning, "quiet(): acquired the instance lock after %lld ms for %s",
+                    millisecondsSince(start), path.c_str());
+    }
+    videoDecoder.close();
+    videoDecoderOpen = false;
+    mainDemuxer.close();
+    quieted = true;
+    quieting = false;
+    mutex.unlock();
+}
+
+bool ClipInstance::prepareForDestroy() {
+    closing = true;
+    const Clock::time_point start = Clock::now();
+    while (!mutex.try_lock()) {
+        if (Clock::now() - start > kGiveUpAfter) {
+            Logger::log(LogLevel::Error,
+                        "prepareForDestroy(): a selector still holds the instance lock after %lld "
+                        "s for %s -- leaking the instance rather than freeing state a live reader "
+                        "is inside",
+                        10LL, path.c_str());
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    mutex.unlock();
+    return true;
+}
+
+}  // namespace kestrova::host

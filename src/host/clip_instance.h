@@ -1,0 +1,98 @@
+// The plug-in's whole per-clip state, handed back by the host with every
+// clip selector, and the lock that lets one selector at a time inside it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "containers/clip_description.h"
+#include "host/clip_prefs.h"
+#include "host/stream_summary.h"
+#include "video/seek_index.h"
+#include "video/video_decoder.h"
+
+namespace kestrova::host {
+
+inline constexpr int64_t kDefaultFrameCacheBytes = 134217728;
+
+class ClipInstance {
+  public:
+    ClipInstance() = default;
+    ClipInstance(const ClipInstance&) = delete;
+    ClipInstance& operator=(const ClipInstance&) = delete;
+
+    // Lazy (re)opening; each answers true when its resource is open.
+    bool reopen();
+    bool openVideoDecoder();
+    // Releases the handles for imQuietFile, unless a selector holds the
+    // instance for more than 10 s.
+    void quiet();
+    // Refuses new selectors and waits up to 10 s for the current one; false
+    // when it is still inside and the instance must be leaked.
+    [[nodiscard]] bool prepareForDestroy();
+
+    // Lazy content probes; each runs at most once per clip.
+    void probeEmbeddedLut();
+    void probeHdrMetadata();
+    void probeIccProfile();
+
+    std::string path;
+    int32_t hostStreamIndex = 0;
+    int32_t mappedVideo = -1;
+    int32_t mappedAudio = -1;
+    ClipDescription mainDemuxer;
+    StreamSummary summary;
+    bool summaryBuilt = false;
+    bool quieted = false;
+    SeekIndex seekIndex;
+    bool seekIndexAttempted = false;
+    // Declared after the demuxer it borrows, so it is destroyed first.
+    VideoDecoder videoDecoder;
+    bool videoDecoderOpen = false;
+    std::string decoderName = "software";
+    int32_t hwReadbackFormat = -1;
+    int32_t splitIndex = 0;
+    int64_t frameCacheBudget = kDefaultFrameCacheBytes;
+    std::vector<uint8_t> lutBytes;
+    bool lutProbed = false;
+    HdrMetadata hdrMetadata;
+    bool hdrProbed = false;
+    std::vector<uint8_t> iccProfile;
+    bool iccProbed = false;
+    int32_t hostValue = 0;
+    ClipPrefs prefs = ClipPrefs::defaults();
+    bool prefsStored = false;
+
+    std::mutex mutex;
+    // Written by the quieting or closing thread, read by selector threads
+    // before and after they take the mutex.
+    std::atomic<bool> quieting{false};
+    std::atomic<bool> closing{false};
+
+    // Applies the frameCacheMiB preference to the frame cache budget.
+    void applyFrameCacheBudget();
+
+  private:
+    void loadSeekIndexOnce();
+    // Decodes frame 0 for the first-frame probes; null when it cannot.
+    const AVFrame* firstFrame(const char* probeName);
+};
+
+class InstanceLock {
+  public:
+    enum class Mode { Normal, OpenWhileQuieting };
+    InstanceLock(ClipInstance& instance, Mode mode);
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+    bool entered() const { return entered_; }
+
+  private:
+    ClipInstance& instance_;
+    bool entered_ = false;
+};
+
+}  // namespace kestrova::host

@@ -1,0 +1,38 @@
+#include "host/open_rules.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+namespace kestrova::host {
+
+bool isIsoMediaExtension(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot + 1 == path.size()) {
+        return false;
+    }
+    std::string extension(path.substr(dot + 1));
+    for (char& c : extension) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    static constexpr std::array<std::string_view, 8> kIso = {"mov", "mp4", "m4v", "m4a",
+                                                             "3gp", "3g2", "mj2", "qt"};
+    return std::find(kIso.begin(), kIso.end(), extension) != kIso.end();
+}
+
+bool isNativeContainer(std::string_view formatName) {
+    return formatName == "mov,mp4,m4a,3gp,3g2,mj2" || formatName == "mov" || formatName == "mp4";
+}
+
+bool isOpenCodec(int32_t codecId) {
+    static constexpr std::array<int32_t, 5> kOpen = {33, 30, 139, 166, 222};
+    return std::find(kOpen.begin(), kOpen.end(), codecId) != kOpen.end();
+}
+
+bool anyOpenCodec(const std::vector<int32_t>& codecIds) {
+    return std::any_of(codecIds.begin(), codecIds.end(), isOpenCodec);
+}
+
+}  // namespace kestrova::host

@@ -1,0 +1,314 @@
+#include "video/seek_index.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
+
+#include "ffmpeg/ffmpeg_runtime.h"
+#include "platform/platform.h"
+#include "support/logger.h"
+
+namespace kestrova {
+namespace {
+
+constexpr char kMagic[4] = {'K', 'S', 'T', 'X'};
+constexpr uint32_t kVersion = 1;
+constexpr int64_t kTicksPerSecond = 10'000'000;  // file times count 100 ns units
+
+bool validRational(AVRational r) {
+    return r.num >= 1 && r.den >= 1;
+}
+
+template <typename T>
+T fromLittleEndian(const unsigned char* bytes) {
+    std::make_unsigned_t<T> value = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        value |= static_cast<std::make_unsigned_t<T>>(bytes[i]) << (8 * i);
+    }
+    return static_cast<T>(value);
+}
+
+template <typename T>
+bool readLittleEndian(std::istream& in, T& out) {
+    unsigned char bytes[sizeof(T)];
+    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) {
+        return false;
+    }
+    out = fromLittleEndian<T>(bytes);
+    return true;
+}
+
+}  // namespace
+
+const char* statusName(SeekIndexLoadStatus status) {
+    switch (status) {
+        case SeekIndexLoadStatus::Ok:
+            return "Ok";
+        case SeekIndexLoadStatus::FileNotFound:
+            return "FileNotFound";
+        case SeekIndexLoadStatus::CorruptOrTruncated:
+            return "CorruptOrTruncated";
+        case SeekIndexLoadStatus::VersionMismatch:
+            return "VersionMismatch";
+        case SeekIndexLoadStatus::ContentStateMismatch:
+            return "ContentStateMismatch";
+        case SeekIndexLoadStatus::IoError:
+            return "IoError";
+    }
+    return "?";
+}
+
+int32_t SeekIndex::buildFromContainer(AVFormatContext* format, int32_t stream) {
+    entries.clear();
+    streamIndex = stream;
+    fromContainer = false;
+    if (!format || stream < 0 || static_cast<unsigned>(stream) >= format->nb_streams ||
+        !format->streams) {
+        return -1;
+    }
+    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
+    if (!runtime.available()) {
+        return -1;
+    }
+    const auto& fn = runtime.fn();
+    AVStream* st = format->streams[stream];
+    if (!st) {
+        return -1;
+    }
+    const int count = fn.avformat_index_get_entries_count(st);
+    if (count <= 0) {
+        Logger::log(LogLevel::Debug, "SeekIndex: demuxer exposes no index entries for stream %d",
+                    stream);
+        return 0;
+    }
+    fromContainer = true;
+
+    const AVRational rate =
+        validRational(st->avg_frame_rate) ? st->avg_frame_rate : st->r_frame_rate;
+    const bool indexByRate = validRational(rate) && validRational(st->time_base);
+
+    // Frame numbers count from the earliest keyframe, or the stream start
+    // when that comes first.
+    int64_t origin = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* entry = fn.avformat_index_get_entry(st, i);
+        if (!entry) {
+            break;
+        }
+        if ((entry->flags & AVINDEX_KEYFRAME) && entry->timestamp != AV_NOPTS_VALUE) {
+            origin = std::min(origin, entry->timestamp);
+        }
+    }
+
+    try {
+        entries.reserve(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+        // Growing as entries arrive still works; only the up-front block failed.
+    }
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* entry = fn.avformat_index_get_entry(st, i);
+        if (!entry) {
+            break;
+        }
+        if (!(entry->flags & AVINDEX_KEYFRAME) || entry->timestamp == AV_NOPTS_VALUE) {
+            continue;
+        }
+        SeekIndexEntry out;
+        out.pts = entry->timestamp;
+        out.pos = entry->pos;
+        if (indexByRate) {
+            int64_t elapsed = 0;
+            if (__builtin_sub_overflow(entry->timestamp, origin, &elapsed)) {
+                elapsed = 0;
+            }
+            const AVRational frameDuration{rate.den, rate.num};
+            out.frameIndex =
+                std::max<int64_t>(0, fn.av_rescale_q(elapsed, st->time_base, frameDuration));
+        } else {
+            out.frameIndex = static_cast<int64_t>(entries.size());
+        }
+        entries.push_back(out);
+    }
+    std::stable_sort(
+        entries.begin(), entries.end(),
+        [](const SeekIndexEntry& a, const SeekIndexEntry& b) { return a.pts < b.pts; });
+    const int32_t taken = static_cast<int32_t>(entries.size());
+    Logger::log(LogLevel::Info,
+                "SeekIndex: took %d keyframe(s) from the container's own index for stream %d (no "
+                "file scan)",
+                taken, stream);
+    return taken;
+}
+
+SeekIndexLoadStatus SeekIndex::load(const std::filesystem::path& acceleratorPath,
+                                    const ContentState& expected) {
+    entries.clear();
+    std::ifstream in(acceleratorPath, std::ios::binary);
+    if (!in.is_open()) {
+        return SeekIndexLoadStatus::FileNotFound;
+    }
+
+    char magic[4] = {};
+    if (!in.read(magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0) {
+        return SeekIndexLoadStatus::CorruptOrTruncated;
+    }
+    uint32_t version = 0;
+    if (!readLittleEndian(in, version)) {
+        return SeekIndexLoadStatus::CorruptOrTruncated;
+    }
+    if (version != kVersion) {
+        return SeekIndexLoadStatus::VersionMismatch;
+    }
+
+    int64_t size = 0;
+    int64_t modTime = 0;
+    uint32_t streamCount = 0;
+    int32_t fileStreamIndex = 0;
+    uint32_t entryCount = 0;
+    if (!readLittleEndian(in, size) || !readLittleEndian(in, modTime) ||
+        !readLittleEndian(in, streamCount) || !readLittleEndian(in, fileStreamIndex) ||
+        !readLittleEndian(in, entryCount)) {
+        return SeekIndexLoadStatus::CorruptOrTruncated;
+    }
+
+    const std::string pathText = acceleratorPath.string();
+    if (size != expected.size || modTime != expected.modTime ||
+        streamCount != expected.streamCount) {
+        Logger::log(LogLevel::Debug,
+                    "SeekIndex::load: content state mismatch for %s (size %lld vs %lld, mod %lld "
+                    "vs %lld, streams %u vs %u)",
+                    pathText.c_str(), static_cast<long long>(size),
+                    static_cast<long long>(expected.size), static_cast<long long>(modTime),
+                    static_cast<long long>(expected.modTime), streamCount, expected.streamCount);
+        return SeekIndexLoadStatus::ContentStateMismatch;
+    }
+
+    if (entryCount > kSeekIndexMaxEntries) {
+        return SeekIndexLoadStatus::CorruptOrTruncated;
+    }
+    // The count is only believed once the file is long enough to hold it.
+    const std::streamoff here = in.tellg();
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    if (here < 0 || end < 0 || !in) {
+        return SeekIndexLoadStatus::CorruptOrTruncated;
+    }
+    const uint64_t needed = uint64_t{entryCount} * sizeof(SeekIndexEntry);
+    if (static_cast<uint64_t>(end - here) < needed) {
+        return SeekIndexLoadStatus::CorruptOrTruncated;
+    }
+    in.seekg(here);
+
+    try {
+        entries.resize(entryCount);
+    } catch (const std::bad_alloc&) {
+        entries.clear();
+        return SeekIndexLoadStatus::CorruptOrTruncated;
+    }
+    if (needed > 0 &&
+        !in.read(reinterpret_cast<char*>(entries.data()), static_cast<std::streamsize>(needed))) {
+        entries.clear();
+        return SeekIndexLoadStatus::CorruptOrTruncated;
+    }
+    if constexpr (std::endian::native != std::endian::little) {
+        for (SeekIndexEntry& entry : entries) {
+            entry.pts = fromLittleEndian<int64_t>(reinterpret_cast<unsigned char*>(&entry.pts));
+            entry.pos = fromLittleEndian<int64_t>(reinterpret_cast<unsigned char*>(&entry.pos));
+            entry.frameIndex =
+                fromLittleEndian<int64_t>(reinterpret_cast<unsigned char*>(&entry.frameIndex));
+        }
+    }
+
+    streamIndex = fileStreamIndex;
+    Logger::log(LogLevel::Debug, "SeekIndex::load: loaded %u entries for stream %d from %s",
+                entryCount, streamIndex, pathText.c_str());
+    return SeekIndexLoadStatus::Ok;
+}
+
+int64_t SeekIndex::positionFor(int64_t pts) const {
+    if (entries.empty()) {
+        return -1;
+    }
+    auto after = std::upper_bound(
+        entries.begin(), entries.end(), pts,
+        [](int64_t value, const SeekIndexEntry& entry) { return value < entry.pts; });
+    if (after == entries.begin()) {
+        return entries.front().pos;
+    }
+    return std::prev(after)->pos;
+}
+
+std::optional<SeekIndexEntry> SeekIndex::entryForFrame(int64_t frameIndex) const {
+    if (entries.empty()) {
+        return std::nullopt;
+    }
+    auto after = std::upper_bound(
+        entries.begin(), entries.end(), frameIndex,
+        [](int64_t value, const SeekIndexEntry& entry) { return value < entry.frameIndex; });
+    if (after == entries.begin()) {
+        return entries.front();
+    }
+    return *std::prev(after);
+}
+
+int64_t SeekIndex::medianSpacing() const {
+    if (entries.size() < 2) {
+        return 0;
+    }
+    std::vector<int64_t> gaps;
+    gaps.reserve(entries.size() - 1);
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+        int64_t gap = 0;
+        if (!__builtin_sub_overflow(entries[i].frameIndex, entries[i - 1].frameIndex, &gap) &&
+            gap > 0) {
+            gaps.push_back(gap);
+        }
+    }
+    if (gaps.empty()) {
+        return 0;
+    }
+    const auto middle = gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2);
+    std::nth_element(gaps.begin(), middle, gaps.end());
+    return *middle;
+}
+
+bool SeekIndex::retarget(const std::filesystem::path& mediaPath,
+                         const std::filesystem::path& acceleratorPath) {
+    const std::string accelerator = acceleratorPath.string();
+    const std::string media = mediaPath.string();
+    if (!platform::fileStatus(accelerator)) {
+        Logger::log(LogLevel::Warning, "SeekIndex::retarget: accelerator not found at %s",
+                    accelerator.c_str());
+        return false;
+    }
+    if (!platform::fileStatus(media)) {
+        Logger::log(LogLevel::Warning, "SeekIndex::retarget: media not found at %s", media.c_str());
+        return false;
+    }
+    Logger::log(LogLevel::Debug, "SeekIndex::retarget: verified %s for %s", accelerator.c_str(),
+                media.c_str());
+    return true;
+}
+
+std::filesystem::path acceleratorPathFor(const std::filesystem::path& mediaPath) {
+    std::filesystem::path result = mediaPath;
+    result.replace_extension("kstidx");
+    return result;
+}
+
+ContentState contentStateOf(const std::filesystem::path& mediaPath) {
+    ContentState state;
+    const auto status = platform::fileStatus(mediaPath.string());
+    if (!status) {
+        return state;
+    }
+    state.size = static_cast<int64_t>(status->size);
+    state.modTime = status->lastWrite100ns / kTicksPerSecond;
+    return state;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,67 @@
+// Keyframe lists for seeking by byte position: from the container's own
+// index, or from a kstidx accelerator file beside the media.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct AVFormatContext;
+
+namespace kestrova {
+
+struct SeekIndexEntry {
+    int64_t pts = 0;
+    int64_t pos = 0;
+    int64_t frameIndex = 0;
+};
+static_assert(sizeof(SeekIndexEntry) == 24);
+
+// What identifies a media file's content: size, last-write time in whole
+// seconds since 1601 and the container's stream count.
+struct ContentState {
+    int64_t size = 0;
+    int64_t modTime = 0;
+    uint32_t streamCount = 0;
+};
+
+enum class SeekIndexLoadStatus : int32_t {
+    Ok = 0,
+    FileNotFound = 1,
+    CorruptOrTruncated = 2,
+    VersionMismatch = 3,
+    ContentStateMismatch = 4,
+    IoError = 5,
+};
+const char* statusName(SeekIndexLoadStatus status);
+
+inline constexpr uint32_t kSeekIndexMaxEntries = 10'000'000;
+
+class SeekIndex {
+  public:
+    // Entries from the container's own index; their count, 0 when the
+    // container has none, -1 on bad arguments.
+    int32_t buildFromContainer(AVFormatContext* format, int32_t streamIndex);
+    [[nodiscard]] SeekIndexLoadStatus load(const std::filesystem::path& acceleratorPath,
+                                           const ContentState& expected);
+    int64_t positionFor(int64_t pts) const;
+    std::optional<SeekIndexEntry> entryForFrame(int64_t frameIndex) const;
+    int64_t medianSpacing() const;
+    // Checks that both files exist; nothing is rewritten.
+    static bool retarget(const std::filesystem::path& mediaPath,
+                         const std::filesystem::path& acceleratorPath);
+
+    std::vector<SeekIndexEntry> entries;
+    int32_t streamIndex = -1;
+    bool fromContainer = false;
+};
+
+// The media path with its extension replaced by "kstidx".
+std::filesystem::path acceleratorPathFor(const std::filesystem::path& mediaPath);
+// Size and time of the media file; all zero when it cannot be queried.
+// The stream count is left for the caller.
+ContentState contentStateOf(const std::filesystem::path& mediaPath);
+
+}  // namespace kestrova

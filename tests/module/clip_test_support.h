@@ -1,0 +1,74 @@
+// Module tests of clips: a private module at debug log level with an
+// initialised host, and the generated test media.
+#pragma once
+
+#include <cctype>
+#include <memory>
+#include <string>
+
+#include "../unit/fixtures.h"
+#include "clip_records.h"
+#include "module_test_support.h"
+
+namespace kestrova::moduletest {
+
+using test::fixturePath;
+
+// Test names of cases parameterised by a `fixture` file name.
+struct FixtureTestName {
+    template <typename Info>
+    std::string operator()(const Info& info) const {
+        std::string name = info.param.fixture;
+        for (char& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return name;
+    }
+};
+
+// A private module copy logging at debug level into its own per-user
+// folder, with an initialised host.
+class ClipModuleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        module_ = privateModule(hostsim::FfmpegFolder::Linked);
+        ASSERT_NE(module_, nullptr);
+        host_ = std::make_unique<hostsim::Host>(*module_);
+        ASSERT_EQ(host_->init(), host::imInitOk);
+    }
+    void TearDown() override { host_.reset(); }
+
+    hostsim::Host& host() { return *host_; }
+    // Shuts the importer down, so every line is in the file, and reads the log.
+    std::string log() {
+        host_->shutdown();
+        return readFile(appData_.logFile());
+    }
+    static int occurrences(const std::string& text, const std::string& needle) {
+        int found = 0;
+        for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+            ++found;
+        }
+        return found;
+    }
+
+  private:
+    ScopedAppData appData_{"logLevel=4\n"};
+    std::unique_ptr<hostsim::Module> module_;
+    std::unique_ptr<hostsim::Host> host_;
+};
+
+// An opened clip, closed at the end of the scope.
+struct OpenClip {
+    OpenClip(const hostsim::Host& host, const std::string& path, int32_t stream = 0)
+        : host(host), answer(hostsim::openFile(host, path, stream)) {}
+    ~OpenClip() { hostsim::closeFile(host, answer.privateData); }
+    OpenClip(const OpenClip&) = delete;
+    OpenClip& operator=(const OpenClip&) = delete;
+    void* clip() const { return answer.privateData; }
+
+    const hostsim::Host& host;
+    hostsim::OpenAnswer answer;
+};
+
+}  // namespace kestrova::moduletest

@@ -1,0 +1,81 @@
+// The generated test media (tools/make-fixtures.sh, run by the build into
+// <build>/fixtures) and a log capture for tests that check messages.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/logger.h"
+#include "test_support.h"
+
+namespace kestrova::test {
+
+inline std::string fixturePath(const std::string& name) {
+    return std::string(KESTROVA_BINARY_DIR) + "/fixtures/" + name;
+}
+
+// One row of manifest.tsv; frames is -1 where the manifest has "-".
+struct FixtureEntry {
+    std::string name;
+    std::string kind;
+    int64_t frames = -1;
+};
+
+inline std::vector<FixtureEntry> fixtureManifest() {
+    std::vector<FixtureEntry> entries;
+    std::ifstream in(fixturePath("manifest.tsv"));
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        FixtureEntry entry;
+        std::string frames;
+        if (!std::getline(fields, entry.name, '\t') || !std::getline(fields, entry.kind, '\t') ||
+            !std::getline(fields, frames)) {
+            continue;
+        }
+        if (!frames.empty() && frames.find_first_not_of("0123456789") == std::string::npos) {
+            entry.frames = std::stoll(frames);
+        }
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+// Routes the log to a private folder at debug level for the object's life.
+class LogCapture {
+  public:
+    LogCapture() : oldLevel_(Logger::level()) {
+        Logger::close();
+        Logger::setLevel(static_cast<int32_t>(LogLevel::Debug));
+    }
+    ~LogCapture() {
+        Logger::close();
+        Logger::setLevel(oldLevel_);
+    }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::string text() {
+        Logger::close();
+        return readFile(logFileIn(dir_));
+    }
+    int count(const std::string& needle) {
+        const std::string all = text();
+        int found = 0;
+        for (auto at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) {
+            ++found;
+        }
+        return found;
+    }
+
+  private:
+    int32_t oldLevel_;
+    TempDir dir_;
+    ScopedEnv env_{"LOCALAPPDATA", dir_.str().c_str()};
+};
+
+}  // namespace kestrova::test

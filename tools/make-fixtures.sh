@@ -1,0 +1,236 @@
+#!/usr/bin/env bash
+# Generates the test media with the bundled ffmpeg from synthetic sources, so no
+# media is downloaded or kept in the repository. Usage:
+#   make-fixtures.sh OUTDIR FFMPEG
+# OUTDIR is keyed by this script's own hash: when OUTDIR/.key matches and every
+# file of OUTDIR/manifest.tsv is there, nothing is done. Otherwise the whole set
+# is made in a sibling folder and renamed into place, so an interrupted run never
+# leaves a partial set behind.
+# OUTDIR/manifest.tsv: name<TAB>kind<TAB>frames, kind one of
+# video|audio|still|data|corrupt, frames the decoded count of the first video
+# stream (or - where there is none or the file is damaged).
+set -euo pipefail
+
+die() {
+    echo "make-fixtures: error: $*" >&2
+    exit 1
+}
+
+[ $# -eq 2 ] || die "usage: make-fixtures.sh OUTDIR FFMPEG"
+out=$(realpath -m "$1")
+ffmpeg_bin=$(realpath -e "$2" 2>/dev/null) || die "no ffmpeg program at $2 (tools/provide-ffmpeg.sh provides it)"
+ffprobe_bin=$(dirname "$ffmpeg_bin")/ffprobe
+[ -x "$ffmpeg_bin" ] || die "$ffmpeg_bin is not executable"
+[ -x "$ffprobe_bin" ] || die "no ffprobe program beside $ffmpeg_bin"
+key=$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)
+
+up_to_date() {
+    [ -f "$out/.key" ] && [ -f "$out/manifest.tsv" ] || return 1
+    [ "$(cat "$out/.key")" = "$key" ] || return 1
+    local name rest
+    while IFS=$'\t' read -r name rest; do
+        [ -f "$out/$name" ] || return 1
+    done < <(tail -n +2 "$out/manifest.tsv")
+}
+up_to_date && exit 0
+
+parent=$(dirname "$out")
+base=$(basename "$out")
+mkdir -p "$parent"
+# Leftovers of runs that were killed before they could clean up.
+rm -rf "$parent/.$base".tmp.* "$parent/.$base".stale.*
+work=$(mktemp -d "$parent/.$base.tmp.XXXXXX")
+chmod 755 "$work"
+trap 'rm -rf "$work"' EXIT
+started=$SECONDS
+echo "make-fixtures: generating test media into $out"
+
+ff() { "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -y "$@" || die "ffmpeg failed: $*"; }
+probe() { "$ffprobe_bin" -v error "$@" || die "ffprobe failed: $*"; }
+
+# Sources. Stereo channels carry different tones so channel order is checkable.
+video() { echo "testsrc2=s=${1:-320x240}:r=25:d=${2:-3}"; }
+bars() { echo "smptehdbars=s=${1:-320x240}:r=25:d=${2:-3}"; }
+stereo() { echo "aevalsrc=exprs=0.3*sin(2*PI*440*t)|0.3*sin(2*PI*660*t):s=48000:d=${1:-3}"; }
+mono() { echo "sine=f=1000:r=48000:d=${1:-3}"; }
+x264=(-c:v libx264 -preset veryfast -pix_fmt yuv420p -threads 2)
+x265=(-c:v libx265 -preset ultrafast -pix_fmt yuv420p10le -threads 2)
+aac=(-c:a aac -b:a 96k)
+gop12=keyint=12:min-keyint=12:scenecut=0
+
+cd "$work"
+mkdir corrupt
+
+# H.264, closed GOP with B-frames, in the four usual wrappers (one encode,
+# remuxed, so all four hold the same stream).
+ff -f lavfi -i "$(video)" -f lavfi -i "$(stereo)" -map 0:v -map 1:a "${x264[@]}" \
+    -x264-params "$gop12:open-gop=0:bframes=2" "${aac[@]}" h264_closed.mp4
+for ext in mkv mov ts; do ff -i h264_closed.mp4 -map 0 -c copy "h264_closed.$ext"; done
+
+# H.264, open GOP: the B-frames after each non-IDR I-frame reference the GOP before.
+ff -f lavfi -i "$(video)" -f lavfi -i "$(stereo)" -map 0:v -map 1:a "${x264[@]}" \
+    -x264-params keyint=24:min-keyint=24:scenecut=0:open-gop=1:bframes=3 "${aac[@]}" h264_open.ts
+ff -i h264_open.ts -map 0 -c copy h264_open.mkv
+
+ff -f lavfi -i "$(video 320x240 2)" "${x264[@]}" -x264-params keyint=1 h264_intra.mkv
+ff -f lavfi -i "$(video 320x240 2)" "${x264[@]}" -x264-params "$gop12:bframes=2" -f h264 \
+    h264_elementary.h264
+
+# Variable frame rate: steps of 40, 40 and 10 ms, kept by a millisecond time base.
+ff -f lavfi -i "$(video)" -vf "settb=1/1000,setpts=N*30+10*mod(N\,3)" -fps_mode vfr \
+    -enc_time_base:v 1/1000 "${x264[@]}" -x264-params "$gop12" vfr.mkv
+
+# HEVC Main 10, closed GOP with B-frames; and the same tagged PQ / BT.2020 with
+# mastering display and light level SEI.
+ff -f lavfi -i "$(video 320x240 2)" "${x265[@]}" -tag:v hvc1 \
+    -x265-params "log-level=error:$gop12:open-gop=0:bframes=3" hevc10.mp4
+ff -i hevc10.mp4 -map 0 -c copy hevc10.mkv
+hdr10="hdr10=1:max-cll=1000,400"
+hdr10+=":master-display=G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1)"
+ff -f lavfi -i "$(video 320x240 2)" \
+    -vf setparams=color_primaries=bt2020:color_trc=smpte2084:colorspace=bt2020nc:range=tv \
+    "${x265[@]}" -x265-params "log-level=error:$gop12:open-gop=0:bframes=3:$hdr10" hevc10_pq.mkv
+
+ff -f lavfi -i "$(video 320x240 2)" -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -row-mt 1 \
+    -b:v 400k -g 12 -threads 2 vp9.webm
+ff -i vp9.webm -map 0 -c copy vp9.mp4
+ff -f lavfi -i "$(video 160x120 1)" -c:v libaom-av1 -usage realtime -cpu-used 8 -b:v 200k -g 12 \
+    -threads 2 av1.mkv
+
+# MPEG-2 interlaced, top field first, with interlaced motion estimation and DCT.
+ff -f lavfi -i "$(video 720x576 2)" -f lavfi -i "$(stereo 2)" -map 0:v -map 1:a \
+    -vf setfield=tff -c:v mpeg2video -flags +ilme+ildct -pix_fmt yuv420p -b:v 4M -maxrate 8M \
+    -bufsize 1835k -g 12 -bf 2 -threads 2 -c:a mp2 -b:a 192k mpeg2_tff.ts
+ff -i mpeg2_tff.ts -f lavfi -i "$(stereo 2)" -map 0:v -map 1:a -c:v copy -c:a pcm_s16le \
+    mpeg2_tff.mxf
+
+# Intra-frame mastering codecs. The ProRes 4444 alpha is a horizontal ramp.
+ff -f lavfi -i "$(video 320x240 2)" -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le -threads 2 \
+    prores_hq.mov
+ff -f lavfi -i "$(video 320x240 2)" \
+    -vf "format=yuva444p10le,geq=lum='lum(X,Y)':cb='cb(X,Y)':cr='cr(X,Y)':a='64+X*896/W'" \
+    -c:v prores_ks -profile:v 4 -pix_fmt yuva444p10le -threads 2 prores4444_alpha.mov
+ff -f lavfi -i "$(video 256x144 2)" -c:v dnxhd -profile:v dnxhr_lb -pix_fmt yuv422p -threads 2 \
+    dnxhr.mxf
+ff -f lavfi -i "$(video 320x240 2)" -c:v ffv1 -level 3 -slices 4 -g 1 -threads 2 ffv1.mkv
+ff -f lavfi -i "$(video 320x240 2)" -f lavfi -i "$(stereo 2)" -map 0:v -map 1:a -c:v mjpeg \
+    -pix_fmt yuvj420p -q:v 4 -c:a pcm_s16le mjpeg.avi
+ff -f lavfi -i "$(bars 320x240 1)" -frames:v 1 still.png
+
+# Two video streams of different sizes, audio in stereo, mono and 5.1.
+ff -f lavfi -i "$(video 320x240 2)" -f lavfi -i "$(bars 160x120 2)" -f lavfi -i "$(stereo 2)" \
+    -f lavfi -i "$(mono 2)" -f lavfi -i "anoisesrc=r=48000:d=2:c=pink:a=0.1:seed=7" \
+    -map 0 -map 1 -map 2 -map 3 -map 4 "${x264[@]}" -x264-params "$gop12" -c:a aac -b:a 64k \
+    -filter:a:2 aformat=channel_layouts=5.1 multi_2v3a.mkv
+
+# A left/right pair as two streams. NUT keeps the tags as written (Matroska
+# would drop values it has no element for).
+ff -f lavfi -i "$(video 320x240 2)" -f lavfi -i "$(bars 320x240 2)" -map 0 -map 1 "${x264[@]}" \
+    -x264-params "$gop12" -metadata:s:v:0 stereo_mode=right_eye \
+    -metadata:s:v:1 stereo_mode=left_eye stereo_pair.nut
+
+# A grading LUT carried as an attachment.
+printf 'TITLE "identity"\nLUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n' \
+    >grade.CUBE
+ff -f lavfi -i "$(video 320x240 2)" "${x264[@]}" -x264-params "$gop12" -attach grade.CUBE \
+    -metadata:s:t mimetype=application/octet-stream -metadata:s:t filename=grade.CUBE \
+    lut_attachment.mkv
+
+# Files without any video or audio stream. Matroska cannot hold an attachment
+# alone, so a subtitle track keeps it company; NUT carries a raw data stream.
+printf 'Kestrova test attachment\n' >notes.txt
+printf '1\n00:00:00,000 --> 00:00:01,000\nno picture here\n\n' >notes.srt
+ff -i notes.srt -attach notes.txt -metadata:s:t mimetype=text/plain -map 0 -c:s copy \
+    data_attachment.mkv
+seq 1 4000 >blob.bin
+ff -f data -i blob.bin -map 0 -c copy -tag:d KSTD -f nut data_stream.nut
+rm -f grade.CUBE notes.txt notes.srt blob.bin
+
+# Audio only.
+ff -f lavfi -i "$(stereo 2)" "${aac[@]}" aac.m4a
+for codec in s16le s24le f32le u8; do ff -f lavfi -i "$(stereo 2)" -c:a "pcm_$codec" "pcm_$codec.wav"; done
+ff -f lavfi -i "$(stereo 2)" -c:a pcm_s16be pcm_s16be.aif
+exprs=""
+for ch in $(seq 0 39); do exprs+="${exprs:+|}0.2*sin(2*PI*$((200 + 25 * ch))*t)"; done
+ff -f lavfi -i "aevalsrc=exprs=$exprs:s=48000:d=1" -c:a pcm_s16le pcm_40ch.wav
+
+# Damaged copies: cut at 55 %, and one byte in every 40th of the file inverted
+# from 2 % on, so the headers survive and the decoders meet the damage.
+damage() {
+    local src=$1 stem=${1%.*} ext=${1##*.} size step off byte
+    size=$(stat -c %s "$src")
+    dd if="$src" of="corrupt/$stem.trunc.$ext" bs=65536 iflag=count_bytes \
+        count=$((size * 55 / 100)) status=none
+    dd if="$src" of="corrupt/$stem.flip.$ext" bs=65536 status=none
+    step=$((size / 40 > 0 ? size / 40 : 1))
+    for ((off = size * 2 / 100; off < size; off += step)); do
+        byte=$(od -An -tu1 -j "$off" -N1 "$src")
+        printf '%b' "\\0$(printf %03o $((byte ^ 255)))" |
+            dd of="corrupt/$stem.flip.$ext" bs=1 seek="$off" conv=notrunc status=none
+    done
+}
+damaged=(h264_closed.mkv h264_closed.mp4 h264_open.ts hevc10.mkv vp9.webm prores_hq.mov
+    mpeg2_tff.ts mjpeg.avi pcm_s16le.wav aac.m4a ffv1.mkv)
+for f in "${damaged[@]}"; do damage "$f"; done
+
+# Checks of what the tests rely on.
+expect() { # file what got want
+    [ "$3" = "$4" ] || die "$1: $2 is '$3', expected '$4'"
+}
+stream_field() { # file selector field
+    probe -select_streams "$2" -show_entries "stream=$3" -of default=nw=1:nk=1 "$1" | sed -n 1p
+}
+for f in mpeg2_tff.ts mpeg2_tff.mxf; do expect "$f" "field order" "$(stream_field "$f" v:0 field_order)" tt; done
+expect hevc10_pq.mkv transfer "$(stream_field hevc10_pq.mkv v:0 color_transfer)" smpte2084
+expect hevc10_pq.mkv primaries "$(stream_field hevc10_pq.mkv v:0 color_primaries)" bt2020
+expect prores4444_alpha.mov "pixel format" "$(stream_field prores4444_alpha.mov v:0 pix_fmt)" \
+    yuva444p12le
+expect pcm_40ch.wav channels "$(stream_field pcm_40ch.wav a:0 channels)" 40
+expect multi_2v3a.mkv "stream types" \
+    "$(probe -show_entries stream=codec_type -of default=nw=1:nk=1 multi_2v3a.mkv | tr '\n' ' ')" \
+    "video video audio audio audio "
+expect multi_2v3a.mkv "audio channels" \
+    "$(probe -select_streams a -show_entries stream=channels -of default=nw=1:nk=1 multi_2v3a.mkv | tr '\n' ' ')" \
+    "2 1 6 "
+expect stereo_pair.nut "eye tags" \
+    "$(probe -show_entries stream_tags=stereo_mode -of default=nw=1:nk=1 stereo_pair.nut | tr '\n' ' ')" \
+    "right_eye left_eye "
+expect lut_attachment.mkv "attachment name" \
+    "$(probe -select_streams t:0 -show_entries stream_tags=filename -of default=nw=1:nk=1 \
+        lut_attachment.mkv)" grade.CUBE
+for f in data_attachment.mkv data_stream.nut; do
+    expect "$f" "video/audio streams" \
+        "$(probe -show_entries stream=codec_type -of default=nw=1:nk=1 "$f" | grep -cE '^(video|audio)' || true)" 0
+done
+
+{
+    printf 'name\tkind\tframes\n'
+    for f in *.*; do
+        case $f in
+        *.wav | *.aif | *.m4a) kind=audio ;;
+        *.png) kind=still ;;
+        data_*) kind=data ;;
+        *) kind=video ;;
+        esac
+        frames=-
+        if [ "$kind" = video ] || [ "$kind" = still ]; then
+            frames=$(probe -select_streams v:0 -count_frames -show_entries stream=nb_read_frames \
+                -of default=nw=1:nk=1 "$f" | sed -n 1p)
+            [[ $frames =~ ^[1-9][0-9]*$ ]] || die "$f: no decodable video frames ($frames)"
+        fi
+        printf '%s\t%s\t%s\n' "$f" "$kind" "$frames"
+    done
+    for f in corrupt/*; do printf '%s\t%s\t-\n' "$f" corrupt; done
+} >.manifest
+mv .manifest manifest.tsv
+printf '%s\n' "$key" >.key
+
+cd "$parent"
+stale=""
+if [ -e "$out" ]; then
+    stale=$(mktemp -u "$parent/.$base.stale.XXXXXX")
+    mv -T "$out" "$stale"
+fi
+mv -T "$work" "$out"
+[ -z "$stale" ] || rm -rf "$stale"
+echo "make-fixtures: $(($(wc -l <"$out/manifest.tsv") - 1)) files in $((SECONDS - started)) s"
