@@ -14,8 +14,8 @@ class DecodeThreadBudget {
     static int32_t acquire(int32_t requested, ThreadRole role);
     static void release(int32_t threads);
     // The pure grant rule, for a machine of `cores` with `outstanding` given out.
-    static int32_t grantFor(int32_t requested, ThreadRole role, int32_t cores,
-                            int32_t outstanding, int32_t& cap);
+    static int32_t grantFor(int32_t requested, ThreadRole role, int32_t cores, int32_t outstanding,
+                            int32_t& cap);
     static int32_t cores();
     static int32_t outstanding();
 };
