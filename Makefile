@@ -2,6 +2,8 @@
 # packages, FFmpeg 9 into its cache), configures and builds first.
 BUILD ?= build
 SANITIZE ?= OFF
+# A ctest name pattern; empty runs every test.
+TESTS ?=
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps ffmpeg configure build test demo bench clean
@@ -21,7 +23,7 @@ build: configure
 	@ninja -C $(BUILD) -j$(JOBS)
 
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 300
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 300 $(if $(TESTS),-R "$(TESTS)")
 
 demo: build
 	@tools/demo.sh $(BUILD)

@@ -67,6 +67,8 @@ void printText(const std::string& file, host::Result answer,
                 static_cast<long long>(i.durationFrames), fieldTypeName(i.fieldType),
                 alphaTypeName(i.alphaType), i.aspectNum, i.aspectDen, i.still ? ", still" : "");
             std::printf("  codec: %s, %d-bit\n", i.codec.c_str(), i.bitDepth);
+            std::printf("  embedded LUT: %s, captions possible: %s\n",
+                        i.hasEmbeddedLut ? "yes" : "no", i.captionsPossible ? "yes" : "no");
             std::printf("  preferred sizes:");
             for (const hostsim::FrameSize& size : s.sizes) {
                 std::printf(" %dx%d", size.width, size.height);
