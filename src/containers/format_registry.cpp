@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "ffmpeg/ffmpeg_runtime.h"
+#include "support/ascii_text.h"
 #include "support/logger.h"
 
 namespace kestrova {
@@ -74,13 +75,7 @@ std::vector<std::string> splitExtensions(std::string_view text) {
             end = text.size();
         }
         if (end > start) {
-            std::string piece(text.substr(start, end - start));
-            for (char& c : piece) {
-                if (c >= 'A' && c <= 'Z') {
-                    c = static_cast<char>(c - 'A' + 'a');
-                }
-            }
-            pieces.push_back(std::move(piece));
+            pieces.push_back(asciiLower(text.substr(start, end - start)));
         }
         start = end + 1;
     }

@@ -38,6 +38,11 @@ enum class LoadStatus : int32_t {
     VersionMismatch = 4,
 };
 
+// Both terms above zero: a usable rate or time base.
+inline bool isPositive(AVRational r) {
+    return r.num > 0 && r.den > 0;
+}
+
 const char* statusName(DiscoveryStatus status);
 const char* statusName(LoadStatus status);
 

@@ -8,20 +8,14 @@ extern "C" {
 }
 
 #include "host/clip_instance.h"
+#include "support/ascii_text.h"
 #include "support/logger.h"
 
 namespace kestrova::host {
 namespace {
 
 bool isLutExtension(const std::string& fileName) {
-    const std::size_t dot = fileName.rfind('.');
-    if (dot == std::string::npos) {
-        return false;
-    }
-    std::string extension = fileName.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    const std::string extension = lowerExtension(fileName);
     return extension == "cube" || extension == "3dl" || extension == "mga" || extension == "spi3d";
 }
 

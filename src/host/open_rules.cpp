@@ -4,22 +4,15 @@
 #include <array>
 #include <string>
 
+#include "support/ascii_text.h"
+
 namespace kestrova::host {
 
 bool isIsoMediaExtension(std::string_view path) {
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos || dot + 1 == path.size()) {
-        return false;
-    }
-    std::string extension(path.substr(dot + 1));
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
     static constexpr std::array<std::string_view, 8> kIso = {"mov", "mp4", "m4v", "m4a",
                                                              "3gp", "3g2", "mj2", "qt"};
-    return std::find(kIso.begin(), kIso.end(), extension) != kIso.end();
+    const std::string extension = lowerExtension(path);
+    return !extension.empty() && std::find(kIso.begin(), kIso.end(), extension) != kIso.end();
 }
 
 bool isNativeContainer(std::string_view formatName) {

@@ -23,10 +23,6 @@ bool isImageDemuxer(const std::string& name) {
     return name == "image2" || (name.size() > 5 && name.ends_with("_pipe"));
 }
 
-bool positive(AVRational r) {
-    return r.num > 0 && r.den > 0;
-}
-
 const StreamInfo* choose(const ClipDescription& description, int32_t choice, int32_t mediaType) {
     if (choice == kNoStream) {
         return nullptr;
@@ -66,16 +62,16 @@ void describeVideo(const ClipDescription& description, const StreamInfo& v, Stre
     s.videoStream = v.index;
     s.width = v.width;
     s.height = v.height;
-    if (positive(v.sampleAspectRatio)) {
+    if (ffmpeg::isPositive(v.sampleAspectRatio)) {
         const int32_t divisor = std::gcd(v.sampleAspectRatio.num, v.sampleAspectRatio.den);
         s.aspectNum = v.sampleAspectRatio.num / divisor;
         s.aspectDen = v.sampleAspectRatio.den / divisor;
     } else {
         s.aspectMissing = true;
     }
-    const AVRational rate = positive(v.averageFrameRate) ? v.averageFrameRate
-                            : positive(v.realFrameRate)  ? v.realFrameRate
-                                                         : AVRational{0, 0};
+    const AVRational rate = ffmpeg::isPositive(v.averageFrameRate) ? v.averageFrameRate
+                            : ffmpeg::isPositive(v.realFrameRate)  ? v.realFrameRate
+                                                                   : AVRational{0, 0};
     s.frameRateNum = rate.num;
     s.frameRateDen = rate.den;
     if (rate.den > 0) {

@@ -10,14 +10,14 @@
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "support/logger.h"
+#include "video/decoder_common.h"
 #include "video/hw_devices.h"
 
 namespace kestrova {
 namespace {
 
-const ffmpeg::FfmpegRuntime& runtime() {
-    return ffmpeg::FfmpegRuntime::instance();
-}
+using decoding::holdsPicture;
+using decoding::runtime;
 
 // Only the ratio of the two cost averages matters; any monotonic clock will do.
 double nowNs() {
@@ -28,14 +28,6 @@ double nowNs() {
 
 double ema(double average, double sample) {
     return average <= 0 ? sample : 0.875 * average + 0.125 * sample;
-}
-
-bool positive(AVRational value) {
-    return value.num > 0 && value.den > 0;
-}
-
-bool holdsPicture(const AVFrame* frame) {
-    return frame != nullptr && frame->data[0] != nullptr;
 }
 
 FrameResult failure(DecodeStatus status, int32_t code, std::string detail) {
@@ -58,7 +50,8 @@ constexpr int32_t kSeekRetries = 4;
 }  // namespace
 
 int64_t VideoDecoder::ptsToIndex(int64_t timestamp) const {
-    if (timestamp == AV_NOPTS_VALUE || !positive(frameRate_) || !positive(streamTimeBase_)) {
+    if (timestamp == AV_NOPTS_VALUE || !ffmpeg::isPositive(frameRate_) ||
+        !ffmpeg::isPositive(streamTimeBase_)) {
         return -1;
     }
     int64_t offset = 0;
@@ -70,7 +63,7 @@ int64_t VideoDecoder::ptsToIndex(int64_t timestamp) const {
 }
 
 int64_t VideoDecoder::indexToTimestamp(int64_t index) const {
-    if (!positive(frameRate_) || !positive(streamTimeBase_)) {
+    if (!ffmpeg::isPositive(frameRate_) || !ffmpeg::isPositive(streamTimeBase_)) {
         return startPts_;
     }
     const int64_t offset = runtime().fn().av_rescale_q(
@@ -83,8 +76,8 @@ int64_t VideoDecoder::indexToTimestamp(int64_t index) const {
 }
 
 int64_t VideoDecoder::earliestTimestampOf(int64_t index) const {
-    if (!positive(frameRate_) || !positive(streamTimeBase_) || frameRate_.num > INT32_MAX / 2 ||
-        index > INT64_MAX / 2 || index < INT64_MIN / 2) {
+    if (!ffmpeg::isPositive(frameRate_) || !ffmpeg::isPositive(streamTimeBase_) ||
+        frameRate_.num > INT32_MAX / 2 || index > INT64_MAX / 2 || index < INT64_MIN / 2) {
         return indexToTimestamp(index);
     }
     // Half a frame before the nominal time, one tick lower against rounding.

@@ -5,20 +5,12 @@
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "support/logger.h"
+#include "video/decoder_common.h"
 #include "video/video_decoder.h"
 
 namespace kestrova {
-namespace {
-
-const ffmpeg::FfmpegRuntime& runtime() {
-    return ffmpeg::FfmpegRuntime::instance();
-}
-
-bool holdsPicture(const AVFrame* frame) {
-    return frame != nullptr && frame->data[0] != nullptr;
-}
-
-}  // namespace
+using decoding::holdsPicture;
+using decoding::runtime;
 
 bool VideoDecoder::restoreLastGood() {
     if (!holdsPicture(lastGoodFrame_.get()) || decodeFrame_ == nullptr) {

@@ -5,21 +5,12 @@
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "support/logger.h"
 #include "video/black_frame.h"
+#include "video/decoder_common.h"
 #include "video/hw_devices.h"
 #include "video/video_decoder.h"
 
 namespace kestrova {
-namespace {
-
-const ffmpeg::FfmpegRuntime& runtime() {
-    return ffmpeg::FfmpegRuntime::instance();
-}
-
-bool positive(AVRational value) {
-    return value.num > 0 && value.den > 0;
-}
-
-}  // namespace
+using decoding::runtime;
 
 const char* statusName(DecodeStatus status) {
     switch (status) {
@@ -161,7 +152,8 @@ bool VideoDecoder::open(const ClipDescription& demuxer, int32_t streamIndex,
     // 10. Timing of the stream.
     streamIndex_ = streamIndex;
     streamTimeBase_ = stream->time_base;
-    frameRate_ = positive(info->averageFrameRate) ? info->averageFrameRate : info->realFrameRate;
+    frameRate_ =
+        ffmpeg::isPositive(info->averageFrameRate) ? info->averageFrameRate : info->realFrameRate;
     startPts_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     currentIndex_ = -1;
     const AVCodecDescriptor* descriptor = fn.avcodec_descriptor_get(codecContext_->codec_id);
