@@ -7,15 +7,14 @@
 
 #include "containers/clip_description.h"
 #include "ffmpeg/ffmpeg_runtime.h"
-#include "platform/platform.h"
 #include "support/logger.h"
+#include "video/seek_index.h"
 #include "video/video_decoder.h"
 
 namespace kestrova {
 namespace {
 
 constexpr std::size_t kMemoCapacity = 256;
-constexpr int64_t kTicksPerSecond = 10'000'000;  // file times count 100 ns units
 
 struct MemoKey {
     std::string path;
@@ -179,10 +178,9 @@ FieldProbeResult FieldProbe::probe(const std::string& mediaPath, int32_t streamI
 
     MemoKey key{mediaPath, 0, 0, streamIndex};
     bool store = false;
-    if (const auto status = platform::fileStatus(mediaPath)) {
-        key.size = static_cast<int64_t>(status->size);
-        key.modTime = status->lastWrite100ns / kTicksPerSecond;
-    }
+    const ContentState state = contentStateOf(mediaPath);
+    key.size = state.size;
+    key.modTime = state.modTime;
     if (key.size >= 1) {
         if (const auto known = recall(key)) {
             Logger::log(LogLevel::Debug,

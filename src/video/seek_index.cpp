@@ -19,10 +19,6 @@ constexpr char kMagic[4] = {'K', 'S', 'T', 'X'};
 constexpr uint32_t kVersion = 1;
 constexpr int64_t kTicksPerSecond = 10'000'000;  // file times count 100 ns units
 
-bool validRational(AVRational r) {
-    return r.num >= 1 && r.den >= 1;
-}
-
 template <typename T>
 T fromLittleEndian(const unsigned char* bytes) {
     std::make_unsigned_t<T> value = 0;
@@ -88,8 +84,8 @@ int32_t SeekIndex::buildFromContainer(AVFormatContext* format, int32_t stream) {
     fromContainer = true;
 
     const AVRational rate =
-        validRational(st->avg_frame_rate) ? st->avg_frame_rate : st->r_frame_rate;
-    const bool indexByRate = validRational(rate) && validRational(st->time_base);
+        ffmpeg::isPositive(st->avg_frame_rate) ? st->avg_frame_rate : st->r_frame_rate;
+    const bool indexByRate = ffmpeg::isPositive(rate) && ffmpeg::isPositive(st->time_base);
 
     // Frame numbers count from the earliest keyframe, or the stream start
     // when that comes first.
