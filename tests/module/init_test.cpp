@@ -27,25 +27,6 @@ void expectEverySuiteReleased(const Host& host) {
 
 using InitTest = SharedModuleTest;
 
-// The stand-in host's counts that every test here relies on: a suite is given
-// only by its exact name and version, and a release too many is counted.
-TEST_F(InitTest, StandInHostCountsSuitesByExactNameAndVersion) {
-    Host host(module());
-    const host::SuiteName time = host::kTimeSuite;
-    const void* table = nullptr;
-    EXPECT_NE(host.acquire(time.name, time.version + 1, &table), host::imNoErr);
-    EXPECT_EQ(table, nullptr);
-    ASSERT_EQ(host.acquire(time.name, time.version, &table), host::imNoErr);
-    EXPECT_EQ(host.release(time.name, time.version), host::imNoErr);
-    EXPECT_NE(host.release(time.name, time.version), host::imNoErr);
-    const hostsim::SuiteCounts counts = host.suiteCounts(time.name);
-    EXPECT_EQ(counts.acquired, 1);
-    EXPECT_EQ(counts.released, 1);
-    EXPECT_EQ(counts.unbalancedReleases, 1);
-    host.refuseSuite(time.name);
-    EXPECT_NE(host.acquire(time.name, time.version, &table), host::imNoErr);
-}
-
 // The importer writes its own fields and leaves every other byte with the
 // host's fill.
 TEST_F(InitTest, FillsTheImporterRecordAndLeavesOtherBytesAlone) {

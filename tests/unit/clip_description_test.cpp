@@ -13,36 +13,18 @@ namespace {
 
 using test::fixturePath;
 
-TEST(ClipDescriptionTest, DescribesStreamsOfAnOpenFile) {
+// The host-visible facts are checked through the module; here what only the
+// description itself shows: what close and failed probes leave behind.
+TEST(ClipDescriptionTest, CloseAndFailuresLeaveNothingOpen) {
     ClipDescription description;
-    const ProbeResult result = description.probe(fixturePath("multi_2v3a.mkv"));
-    ASSERT_EQ(result.status, ProbeStatus::Ok) << result.detail;
-    EXPECT_TRUE(description.isOpen());
+    ASSERT_EQ(description.probe(fixturePath("multi_2v3a.mkv")).status, ProbeStatus::Ok);
     EXPECT_TRUE(description.isSeekable());
-    EXPECT_EQ(description.formatName(), "matroska,webm");
-    EXPECT_GT(description.duration(), 1'000'000);
-    EXPECT_FALSE(description.durationUnknown());
-    ASSERT_EQ(description.videoStreams().size(), 2u);
-    ASSERT_EQ(description.audioStreams().size(), 3u);
-    const StreamInfo& second = *description.videoStreams()[1];
-    EXPECT_EQ(second.width, 160);
-    EXPECT_EQ(second.codecName, "h264");
-    EXPECT_EQ(second.averageFrameRate.num, 25 * second.averageFrameRate.den);
-    const StreamInfo& audio = *description.audioStreams()[0];
-    EXPECT_GT(audio.channels, 0);
-    EXPECT_EQ(audio.sampleRate, 48000);
-    EXPECT_FALSE(audio.channelLayoutText.empty());
-    EXPECT_EQ(description.findStream(99), nullptr);
-    EXPECT_EQ(description.eyeForView(0), 0);
-
+    EXPECT_FALSE(description.audioStreams()[0]->channelLayoutText.empty());
     description.close();
     EXPECT_FALSE(description.isOpen());
     EXPECT_TRUE(description.streams().empty());
     EXPECT_TRUE(description.path().empty());
-}
 
-TEST(ClipDescriptionTest, FailuresLeaveNothingOpen) {
-    ClipDescription description;
     const ProbeResult missing = description.probe(fixturePath("no-such-file.mkv"));
     EXPECT_EQ(missing.status, ProbeStatus::CannotOpen);
     EXPECT_LT(missing.errorCode, 0);
@@ -55,13 +37,8 @@ TEST(ClipDescriptionTest, FailuresLeaveNothingOpen) {
     EXPECT_FALSE(description.isOpen());
     EXPECT_TRUE(description.streams().empty());
     EXPECT_EQ(description.path(), fixturePath("data_attachment.mkv"));
-    EXPECT_STREQ(statusName(static_cast<ProbeStatus>(17)), "Unknown");
-}
 
-TEST(ClipDescriptionTest, ElementaryStreamHasNoDuration) {
-    ClipDescription description;
     ASSERT_EQ(description.probe(fixturePath("h264_elementary.h264")).status, ProbeStatus::Ok);
-    EXPECT_EQ(description.duration(), 0);
     EXPECT_TRUE(description.durationUnknown());
 }
 
