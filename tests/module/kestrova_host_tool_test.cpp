@@ -31,29 +31,6 @@ TEST(KestrovaHostToolTest, FormatsListsOneLinePerFamilyAtTheLogLevelAsked) {
     EXPECT_NE(readFile(test::logFileIn(appData)).find("[DBG ]"), std::string::npos);
 }
 
-TEST(KestrovaHostToolTest, FormatsAsJsonIsOneValidArray) {
-    if (std::system("python3 -c pass >/dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "python3 is needed to check the JSON";
-    }
-    TempFolder appData;
-    const ToolRun run = runTool({"formats", "--json", "--appdata", appData.path().string()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const std::filesystem::path json = appData.path() / "formats.json";
-    std::ofstream(json) << run.out;
-    const std::string check =
-        "python3 -c \"import json,sys\n"
-        "a = json.load(open(sys.argv[1]))\n"
-        "assert isinstance(a, list) and len(a) >= 120\n"
-        "for i, f in enumerate(a):\n"
-        "    assert set(f) == {'index','typeCode','name','shortName','extensions'}, f\n"
-        "    assert f['index'] == i and f['name'].endswith(' (Kestrova)'), f\n"
-        "    assert len(f['typeCode']) == 4 and f['typeCode'][0] == 'K', f\n"
-        "    assert f['extensions'] and all(isinstance(e, str) for e in f['extensions']), f\n"
-        "\" '" +
-        json.string() + "'";
-    EXPECT_EQ(std::system(check.c_str()), 0) << run.out.substr(0, 2000);
-}
-
 TEST(KestrovaHostToolTest, FormatsWithoutFfmpegExitsTwoAndSaysWhy) {
     std::string error;
     auto copy = hostsim::ModuleCopy::create(kModulePath, hostsim::FfmpegFolder::Missing, error);

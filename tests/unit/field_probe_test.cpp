@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ffmpeg/ffmpeg_ptr.h"
+#include "ffmpeg/ffmpeg_runtime.h"
 #include "fixtures.h"
 #include "test_support.h"
 
@@ -32,77 +32,42 @@ std::vector<FieldProbeSample> makeSamples(int count, int interlaced, int topFirs
     return samples;
 }
 
-struct ClassifyCase {
-    const char* name;
-    std::vector<FieldProbeSample> samples;
-    FieldOrder order;
-    bool uncertain;
-    int32_t cadence;
-};
-
-class FieldClassifyTest : public ::testing::TestWithParam<ClassifyCase> {};
-
-TEST_P(FieldClassifyTest, OrderCertaintyAndCadence) {
-    const ClassifyCase& c = GetParam();
-    const FieldProbeResult result = classifyFieldSamples(c.samples);
-    EXPECT_EQ(result.fieldOrder, c.order);
-    EXPECT_EQ(result.uncertain, c.uncertain);
-    EXPECT_EQ(result.cadence, c.cadence);
-    EXPECT_EQ(result.pulldown, c.cadence != 0);
-    EXPECT_EQ(result.sampleCount, static_cast<int32_t>(c.samples.size()));
-    EXPECT_EQ(result.interlacedCount + result.progressiveCount, result.sampleCount);
-    EXPECT_EQ(result.topFirstCount + result.bottomFirstCount, result.interlacedCount);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Samples, FieldClassifyTest,
-    ::testing::Values(
-        ClassifyCase{"AllTopFirst", makeSamples(30, 30, 30), FieldOrder::UpperFirst, false, 0},
-        ClassifyCase{"AllBottomFirst", makeSamples(30, 30, 0), FieldOrder::LowerFirst, false, 0},
-        ClassifyCase{"TwoThirdsInterlaced", makeSamples(30, 20, 20), FieldOrder::Progressive, true,
-                     0},
-        ClassifyCase{"FewInterlaced", makeSamples(30, 7, 7), FieldOrder::Progressive, false, 0},
-        ClassifyCase{"EvenSplit", makeSamples(24, 24, 12), FieldOrder::UpperFirst, true, 0},
-        ClassifyCase{"Period5", makeSamples(30, 0, 0, {0, 0, 1, 0, 1}), FieldOrder::Progressive,
-                     false, 1},
-        ClassifyCase{"Period4", makeSamples(24, 0, 0, {1, 0, 0, 1}), FieldOrder::Progressive, false,
-                     2},
-        ClassifyCase{"Period4Shifted", makeSamples(24, 0, 0, {1, 1, 0, 0}), FieldOrder::Progressive,
-                     false, 2},
-        ClassifyCase{"Period5TooShort", makeSamples(9, 0, 0, {0, 0, 1, 0, 1}),
-                     FieldOrder::Progressive, false, 0},
-        ClassifyCase{"RepeatsWithoutPattern", makeSamples(30, 0, 0, {1, 0, 1, 1, 0, 0, 0, 1, 0, 1}),
-                     FieldOrder::Progressive, false, 0}),
-    [](const ::testing::TestParamInfo<ClassifyCase>& info) { return info.param.name; });
-
-TEST(FieldClassifyEmptyTest, NoSamplesIsTheFailureResult) {
-    const FieldProbeResult result = classifyFieldSamples({});
-    EXPECT_EQ(result.fieldOrder, FieldOrder::Unknown);
-    EXPECT_TRUE(result.uncertain);
-    EXPECT_EQ(result.sampleCount, 0);
-    EXPECT_EQ(result.cadence, 0);
-}
-
-// The demuxer's choice of video stream, -1 when there is none.
-int videoStreamOf(const std::string& path) {
-    const auto& fn = ffmpeg::FfmpegRuntime::instance().fn();
-    AVFormatContext* raw = nullptr;
-    if (fn.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
-        return -1;
+TEST(FieldClassifyTest, OrderCertaintyAndCadence) {
+    using O = FieldOrder;
+    const struct {
+        const char* name;
+        std::vector<FieldProbeSample> samples;
+        FieldOrder order;
+        bool uncertain;
+        int32_t cadence;
+    } cases[] = {
+        {"Empty", {}, O::Unknown, true, 0},
+        {"AllTopFirst", makeSamples(30, 30, 30), O::UpperFirst, false, 0},
+        {"AllBottomFirst", makeSamples(30, 30, 0), O::LowerFirst, false, 0},
+        {"TwoThirdsInterlaced", makeSamples(30, 20, 20), O::Progressive, true, 0},
+        {"FewInterlaced", makeSamples(30, 7, 7), O::Progressive, false, 0},
+        {"EvenSplit", makeSamples(24, 24, 12), O::UpperFirst, true, 0},
+        {"Period5", makeSamples(30, 0, 0, {0, 0, 1, 0, 1}), O::Progressive, false, 1},
+        {"Period4", makeSamples(24, 0, 0, {1, 0, 0, 1}), O::Progressive, false, 2},
+        {"Period5TooShort", makeSamples(9, 0, 0, {0, 0, 1, 0, 1}), O::Progressive, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FieldProbeResult result = classifyFieldSamples(c.samples);
+        EXPECT_EQ(result.fieldOrder, c.order);
+        EXPECT_EQ(result.uncertain, c.uncertain);
+        EXPECT_EQ(result.cadence, c.cadence);
+        EXPECT_EQ(result.pulldown, c.cadence != 0);
+        EXPECT_EQ(result.sampleCount, static_cast<int32_t>(c.samples.size()));
+        EXPECT_EQ(result.interlacedCount + result.progressiveCount, result.sampleCount);
+        EXPECT_EQ(result.topFirstCount + result.bottomFirstCount, result.interlacedCount);
     }
-    ffmpeg::FormatContextPtr format(raw);
-    if (fn.avformat_find_stream_info(format.get(), nullptr) < 0) {
-        return -1;
-    }
-    return fn.av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
 }
 
 class FieldProbeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!ffmpeg::FfmpegRuntime::instance().available()) {
-            GTEST_SKIP() << "FFmpeg runtime not available";
-        }
+        ASSERT_TRUE(ffmpeg::FfmpegRuntime::instance().available());
         FieldProbe::clearMemo();
     }
     void TearDown() override { FieldProbe::clearMemo(); }
@@ -110,65 +75,23 @@ class FieldProbeTest : public ::testing::Test {
         return log_.count("FieldProbe: served stream " + std::to_string(stream) + " of " + path +
                           " from the probe memo");
     }
-
     test::TempDir dir_;
     test::LogCapture log_;
 };
 
-struct FixtureCase {
-    const char* file;
-    FieldOrder order;
-};
-
-class FieldProbeFixtureTest : public FieldProbeTest,
-                              public ::testing::WithParamInterface<FixtureCase> {};
-
-TEST_P(FieldProbeFixtureTest, DecodedFlagsGiveTheFieldOrder) {
-    const std::string path = test::fixturePath(GetParam().file);
-    if (!fs::exists(path)) {
-        GTEST_SKIP() << "fixture missing: " << path;
-    }
-    const int stream = videoStreamOf(path);
-    ASSERT_GE(stream, 0);
-    const FieldProbeResult result = FieldProbe::probe(path, stream, 30);
-    EXPECT_EQ(result.fieldOrder, GetParam().order);
-    EXPECT_FALSE(result.uncertain);
-    EXPECT_GT(result.sampleCount, 0);
-    EXPECT_LE(result.sampleCount, 30);
-}
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, FieldProbeFixtureTest,
-                         ::testing::Values(FixtureCase{"mpeg2_tff.ts", FieldOrder::UpperFirst},
-                                           FixtureCase{"h264_closed.mkv", FieldOrder::Progressive}),
-                         [](const ::testing::TestParamInfo<FixtureCase>& info) {
-                             return std::string(info.param.file).substr(0, 4);
-                         });
-
 TEST_F(FieldProbeTest, MemoAnswersUntilTheFileChanges) {
-    const std::string source = test::fixturePath("mpeg2_tff.ts");
-    if (!fs::exists(source)) {
-        GTEST_SKIP() << "fixture missing: " << source;
-    }
     const fs::path copy = dir_.path() / "memo.ts";
-    fs::copy_file(source, copy);
+    fs::copy_file(test::fixturePath("mpeg2_tff.ts"), copy);
     const std::string path = copy.string();
-    const int stream = videoStreamOf(path);
-    ASSERT_GE(stream, 0);
-
-    const FieldProbeResult first = FieldProbe::probe(path, stream, 20);
+    const FieldProbeResult first = FieldProbe::probe(path, 0, 20);  // stream 0 is the video
     ASSERT_GT(first.sampleCount, 0);
-    EXPECT_EQ(memoLinesFor(path, stream), 0);
-
-    const FieldProbeResult second = FieldProbe::probe(path, stream, 20);
-    EXPECT_EQ(second.fieldOrder, first.fieldOrder);
-    EXPECT_EQ(second.sampleCount, first.sampleCount);
-    EXPECT_EQ(memoLinesFor(path, stream), 1);
-
+    EXPECT_EQ(memoLinesFor(path, 0), 0);
+    EXPECT_EQ(FieldProbe::probe(path, 0, 20).sampleCount, first.sampleCount);
+    EXPECT_EQ(memoLinesFor(path, 0), 1);
     // A new modification time is new content as far as the memo knows.
     fs::last_write_time(copy, fs::last_write_time(copy) + std::chrono::seconds(30));
-    const FieldProbeResult third = FieldProbe::probe(path, stream, 20);
-    EXPECT_EQ(third.fieldOrder, first.fieldOrder);
-    EXPECT_EQ(memoLinesFor(path, stream), 1);
+    EXPECT_EQ(FieldProbe::probe(path, 0, 20).fieldOrder, first.fieldOrder);
+    EXPECT_EQ(memoLinesFor(path, 0), 1);
 }
 
 TEST_F(FieldProbeTest, FailuresAreNotRemembered) {

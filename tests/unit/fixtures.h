@@ -2,6 +2,8 @@
 // <build>/fixtures) and a log capture for tests that check messages.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -15,6 +17,13 @@ namespace kestrova::test {
 
 inline std::string fixturePath(const std::string& name) {
     return std::string(KESTROVA_BINARY_DIR) + "/fixtures/" + name;
+}
+
+// A fixture name as a test name: anything but letters and digits becomes '_'.
+inline std::string safeName(std::string name) {
+    std::replace_if(
+        name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
+    return name;
 }
 
 // One row of manifest.tsv; frames is -1 where the manifest has "-".
@@ -33,19 +42,19 @@ inline std::vector<FixtureEntry> fixtureManifest() {
         std::istringstream fields(line);
         FixtureEntry entry;
         std::string frames;
-        if (!std::getline(fields, entry.name, '\t') || !std::getline(fields, entry.kind, '\t') ||
-            !std::getline(fields, frames)) {
-            continue;
+        if (std::getline(fields, entry.name, '\t') && std::getline(fields, entry.kind, '\t') &&
+            std::getline(fields, frames)) {
+            if (!frames.empty() && frames.find_first_not_of("0123456789") == std::string::npos) {
+                entry.frames = std::stoll(frames);
+            }
+            entries.push_back(entry);
         }
-        if (!frames.empty() && frames.find_first_not_of("0123456789") == std::string::npos) {
-            entry.frames = std::stoll(frames);
-        }
-        entries.push_back(entry);
     }
     return entries;
 }
 
-// Routes the log to a private folder at debug level for the object's life.
+// Routes the log to a private folder at debug level for the object's life
+// (not copyable: the folder and the variable are its own).
 class LogCapture {
   public:
     LogCapture() : oldLevel_(Logger::level()) {
@@ -56,8 +65,6 @@ class LogCapture {
         Logger::close();
         Logger::setLevel(oldLevel_);
     }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     std::string text() {
         Logger::close();

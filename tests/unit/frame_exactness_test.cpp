@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <numeric>
 #include <random>
 #include <set>
@@ -20,69 +19,40 @@
 namespace kestrova {
 namespace {
 
+// Every video fixture of the manifest must give exactly the frame asked for (intra-only, closed
+// GOPs in indexed containers, MPEG-TS and open GOPs, where the seek must aim early) but these,
+// which may give a nearest frame if they say so: no timestamps; pictures closer than a frame.
+const std::set<std::string> kMayBeNearest = {"h264_elementary.h264", "vfr.mkv"};
+
 struct ExactnessCase {
-    const char* name;
-    // Every request must give exactly the frame asked for. The others may
-    // give a nearest frame, but must say so.
+    std::string name;
     bool mustBeExact;
 };
 
-const ExactnessCase kCases[] = {
-    // Intra-only codecs.
-    {"h264_intra.mkv", true},
-    {"prores_hq.mov", true},
-    {"prores4444_alpha.mov", true},
-    {"dnxhr.mxf", true},
-    {"ffv1.mkv", true},
-    {"mjpeg.avi", true},
-    {"still.png", true},
-    // Closed GOP in indexed containers.
-    {"h264_closed.mkv", true},
-    {"h264_closed.mp4", true},
-    {"h264_closed.mov", true},
-    {"hevc10.mkv", true},
-    {"hevc10.mp4", true},
-    {"hevc10_pq.mkv", true},
-    {"mpeg2_tff.mxf", true},
-    {"vp9.webm", true},
-    {"vp9.mp4", true},
-    {"av1.mkv", true},
-    {"multi_2v3a.mkv", true},
-    {"lut_attachment.mkv", true},
-    {"stereo_pair.nut", true},
-    // MPEG-TS seeks land on any packet near the decoding time, and open GOPs
-    // start with pictures that need the GOP before: both need the seek to
-    // aim early enough.
-    {"h264_closed.ts", true},
-    {"h264_open.ts", true},
-    {"h264_open.mkv", true},
-    {"mpeg2_tff.ts", true},
-    // No timestamps at all; and pictures closer than one frame period, so
-    // that some indices hold two pictures and others none.
-    {"h264_elementary.h264", false},
-    {"vfr.mkv", false},
-};
-
-// 64-bit FNV-1a.
-struct Fnv1a {
-    uint64_t value = 0xcbf29ce484222325ULL;
-    void add(const uint8_t* bytes, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i) {
-            value = (value ^ bytes[i]) * 0x100000001b3ULL;
+std::vector<ExactnessCase> allCases() {
+    std::vector<ExactnessCase> cases;
+    for (const test::FixtureEntry& entry : test::fixtureManifest()) {
+        if (entry.kind == "video" || entry.kind == "still") {
+            cases.push_back({entry.name, kMayBeNearest.count(entry.name) == 0});
         }
     }
-};
+    return cases;
+}
 
-// The hash of the visible part of every plane: rows of the plane's height,
-// each as many bytes as the plane's width in samples times its sample step.
+// 64-bit FNV-1a of the visible area of every plane: rows of the plane's height, each as many
+// bytes as the plane's width in samples times its sample step.
 uint64_t hashPicture(const AVFrame* frame) {
-    Fnv1a hash;
-    if (frame == nullptr || frame->data[0] == nullptr) {
-        return 0;
-    }
-    const auto& fn = ffmpeg::FfmpegRuntime::instance().fn();
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    const auto add = [&hash](const uint8_t* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+        }
+    };
     const AVPixFmtDescriptor* descriptor =
-        fn.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+        frame == nullptr || frame->data[0] == nullptr
+            ? nullptr
+            : ffmpeg::FfmpegRuntime::instance().fn().av_pix_fmt_desc_get(
+                  static_cast<AVPixelFormat>(frame->format));
     if (descriptor == nullptr || (descriptor->flags & AV_PIX_FMT_FLAG_HWACCEL) != 0) {
         return 0;
     }
@@ -104,24 +74,19 @@ uint64_t hashPicture(const AVFrame* frame) {
                                       ? (static_cast<std::size_t>(width) * maxStep[plane] + 7) / 8
                                       : static_cast<std::size_t>(width) * maxStep[plane];
         for (int y = 0; y < rows; ++y) {
-            hash.add(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane],
-                     bytes);
+            add(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane],
+                bytes);
         }
     }
     if ((descriptor->flags & AV_PIX_FMT_FLAG_PAL) != 0 && frame->data[1] != nullptr) {
-        hash.add(frame->data[1], 256 * 4);
+        add(frame->data[1], 256 * 4);
     }
-    return hash.value;
+    return hash;
 }
 
-struct Delivery {
-    DecodeStatus status = DecodeStatus::NotOpen;
-    int64_t frameIndex = -1;
-    bool notExact = false;
-    bool repeatedLastGood = false;
-    bool black = false;
+// A decoder's answer and the hash of the picture it delivered.
+struct Delivery : FrameResult {
     uint64_t hash = 0;
-
     bool exactFor(int64_t n) const {
         return status == DecodeStatus::Ok && !notExact && !repeatedLastGood && !black &&
                frameIndex == n;
@@ -132,52 +97,33 @@ struct Delivery {
 struct Reader {
     ClipDescription clip;
     VideoDecoder decoder;
-
     bool open(const std::string& name) {
         const ProbeResult probed = clip.probe(test::fixturePath(name));
-        if (probed.status != ProbeStatus::Ok || clip.videoStreams().empty()) {
-            ADD_FAILURE() << name << ": " << statusName(probed.status) << " " << probed.detail;
-            return false;
-        }
-        return decoder.open(clip, clip.videoStreams()[0]->index, 0, false, 0,
+        EXPECT_EQ(probed.status, ProbeStatus::Ok) << name << ": " << probed.detail;
+        return probed.status == ProbeStatus::Ok && !clip.videoStreams().empty() &&
+               decoder.open(clip, clip.videoStreams()[0]->index, 0, false, 0,
                             ThreadRole::Foreground);
     }
     Delivery request(int64_t n) {
-        const FrameResult result = decoder.frameAt(n);
-        Delivery delivery{result.status,           result.frameIndex, result.notExact,
-                          result.repeatedLastGood, result.black,      0};
-        if (result.status == DecodeStatus::Ok) {
-            delivery.hash = hashPicture(decoder.currentFrame());
-        }
-        return delivery;
+        Delivery got{decoder.frameAt(n)};
+        got.hash = got.status == DecodeStatus::Ok ? hashPicture(decoder.currentFrame()) : 0;
+        return got;
     }
 };
 
 struct ReportRow {
     std::string fixture;
-    int64_t frames = 0;
-    int64_t exact = 0;
-    int64_t inexact = 0;
-    int64_t seeks = 0;
+    long long frames = 0, exact = 0, inexact = 0, seeks = 0;
 };
-
-std::vector<ReportRow>& reportRows() {
-    static std::vector<ReportRow> rows;
-    return rows;
-}
+std::vector<ReportRow> reportRows;
 
 // Prints what the fixtures achieved once every test has run.
 class ExactnessReport : public ::testing::Environment {
   public:
     void TearDown() override {
-        if (reportRows().empty()) {
-            return;
-        }
-        std::printf("\n%-22s %7s %7s %9s %7s\n", "fixture", "frames", "exact", "inexact", "seeks");
-        for (const ReportRow& row : reportRows()) {
-            std::printf("%-22s %7lld %7lld %9lld %7lld\n", row.fixture.c_str(),
-                        static_cast<long long>(row.frames), static_cast<long long>(row.exact),
-                        static_cast<long long>(row.inexact), static_cast<long long>(row.seeks));
+        for (const ReportRow& r : reportRows) {
+            std::printf("%-22s %5lld frames %5lld exact %5lld inexact %5lld seeks\n",
+                        r.fixture.c_str(), r.frames, r.exact, r.inexact, r.seeks);
         }
         std::fflush(stdout);
     }
@@ -239,13 +185,10 @@ TEST_P(FrameExactnessTest, RandomAccessMatchesSequentialDecode) {
             const Delivery& want = reference[n];
             const bool exact = got.exactFor(n);
             exactEverywhere[n] = exactEverywhere[n] && exact;
-            bool fault = false;
-            if (c.mustBeExact) {
-                fault = !exact || got.hash != want.hash;
-            } else if (exact) {
-                // A frame that claims to be n must be the frame n of the sequential decode.
-                fault = !want.exactFor(n) || got.hash != want.hash;
-            }
+            // Elsewhere a frame that claims to be n must be the sequential frame n.
+            const bool fault = c.mustBeExact
+                                   ? !exact || got.hash != want.hash
+                                   : exact && (!want.exactFor(n) || got.hash != want.hash);
             if (fault && ++failures <= 8) {
                 ADD_FAILURE() << c.name << " " << pass << " request " << n << ": status "
                               << statusName(got.status) << ", frame " << got.frameIndex
@@ -262,33 +205,11 @@ TEST_P(FrameExactnessTest, RandomAccessMatchesSequentialDecode) {
     EXPECT_EQ(failures, 0);
     row.exact = std::count(exactEverywhere.begin(), exactEverywhere.end(), true);
     row.inexact = frames - row.exact;
-    reportRows().push_back(row);
+    reportRows.push_back(row);
 }
 
-std::string caseName(const ::testing::TestParamInfo<ExactnessCase>& info) {
-    std::string name = info.param.name;
-    std::replace_if(
-        name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); }, '_');
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, FrameExactnessTest, ::testing::ValuesIn(kCases), caseName);
-
-// A new video fixture must be added to the table above.
-TEST(FrameExactnessCoverage, EveryVideoFixtureIsChecked) {
-    std::set<std::string> table;
-    for (const ExactnessCase& c : kCases) {
-        table.insert(c.name);
-    }
-    std::set<std::string> manifest;
-    for (const test::FixtureEntry& entry : test::fixtureManifest()) {
-        if (entry.kind == "video" || entry.kind == "still") {
-            manifest.insert(entry.name);
-        }
-    }
-    EXPECT_FALSE(manifest.empty());
-    EXPECT_EQ(table, manifest);
-}
+INSTANTIATE_TEST_SUITE_P(Fixtures, FrameExactnessTest, ::testing::ValuesIn(allCases()),
+                         [](const auto& info) { return test::safeName(info.param.name); });
 
 }  // namespace
 }  // namespace kestrova

@@ -53,7 +53,6 @@ std::vector<ImageCase> imageCases() {
     std::vector<ImageCase> cases = {
         {"pe x64", peImage(0x8664), true, false},
         {"pe x64, header at 0x40", peImage(0x8664, 0x40), true, false},
-        {"pe x86", peImage(0x014C), false, false},
         {"pe arm64", peImage(0xAA64), false, false},
         {"pe without MZ", patched(peImage(0x8664), 1, {'X'}), false, false},
         {"pe without PE signature", patched(peImage(0x8664), 0x82, {'x'}), false, false},
@@ -63,18 +62,17 @@ std::vector<ImageCase> imageCases() {
         {"pe cut after the machine", truncated(peImage(0x8664), 0x86), true, false},
         {"elf x86-64", elfImage(62), false, true},
         {"elf aarch64", elfImage(183), false, false},
-        {"elf i386", elfImage(3), false, false},
         {"elf machine with only the low byte of x86-64", elfImage(0x013E), false, false},
         {"elf 32-bit class", elfImage(62, 1), false, false},
         {"elf big-endian", elfImage(62, 2, 2), false, false},
         {"elf bad magic", patched(elfImage(62), 3, {'G'}), false, false},
         {"elf cut after the machine", truncated(elfImage(62), 20), false, true},
     };
-    for (const std::size_t size : {0u, 1u, 2u, 60u, 63u, 0x80u, 0x83u, 0x85u}) {
+    for (const std::size_t size : {0u, 63u, 0x83u, 0x85u}) {
         cases.push_back(
             {"pe cut at " + std::to_string(size), truncated(peImage(0x8664), size), false, false});
     }
-    for (const std::size_t size : {3u, 4u, 16u, 19u}) {
+    for (const std::size_t size : {3u, 19u}) {
         cases.push_back(
             {"elf cut at " + std::to_string(size), truncated(elfImage(62), size), false, false});
     }
@@ -103,9 +101,7 @@ TEST_F(ImageCheckTest, AcceptsOnlyWholeX64HeadersOfItsOwnFormat) {
         // This build runs on ELF systems.
         EXPECT_EQ(isX64Image(path), c.elf) << c.label;
     }
-}
-
-TEST_F(ImageCheckTest, MissingFileAndDirectoryAreRejected) {
+    // A missing file and a directory are rejected.
     EXPECT_FALSE(isX64Image((dir_.path() / "absent.so").string()));
     EXPECT_FALSE(isX64Image(dir_.str()));
     EXPECT_FALSE(isX64PeImage(dir_.str()));

@@ -27,44 +27,32 @@ TEST(RepeatKey, NumbersAndAddressesCollapse) {
               "# #z# #xg q=#.# #x# #x# #x#a pts #x");
 }
 
-TEST(LogBridgeLevels, FfmpegLevelsMapAtEveryBoundary) {
-    const std::vector<std::pair<int, LogLevel>> cases = {
-        {-8, LogLevel::Error}, {0, LogLevel::Error},    {8, LogLevel::Error},
-        {16, LogLevel::Error}, {17, LogLevel::Warning}, {24, LogLevel::Warning},
-        {25, LogLevel::Info},  {32, LogLevel::Info},    {33, LogLevel::Debug},
-        {40, LogLevel::Debug}, {41, LogLevel::Trace},   {48, LogLevel::Trace},
-        {56, LogLevel::Trace}};
+TEST(LogBridgeLevels, LevelsMapBothWaysAtEveryBoundary) {
+    const std::pair<int, LogLevel> cases[] = {{16, LogLevel::Error},   {17, LogLevel::Warning},
+                                              {24, LogLevel::Warning}, {25, LogLevel::Info},
+                                              {33, LogLevel::Debug},   {41, LogLevel::Trace}};
     for (const auto& [ffmpegLevel, expected] : cases) {
         EXPECT_EQ(logLevelFromFfmpeg(ffmpegLevel), expected) << ffmpegLevel;
     }
-}
-
-TEST(LogBridgeLevels, ThresholdsMapToFfmpegLevels) {
-    const std::vector<std::pair<int32_t, int>> cases = {{0, -8}, {1, 16}, {2, 24},  {3, 32},
-                                                        {4, 40}, {5, 48}, {-1, 32}, {6, 32}};
-    for (const auto& [threshold, expected] : cases) {
+    // Log thresholds back to FFmpeg levels; out of range counts as the default.
+    const std::pair<int32_t, int> thresholds[] = {{0, -8}, {1, 16}, {5, 48}, {-1, 32}, {6, 32}};
+    for (const auto& [threshold, expected] : thresholds) {
         EXPECT_EQ(ffmpegLevelFromThreshold(threshold), expected) << threshold;
     }
 }
 
-TEST(LogBridgeLevels, UnknownProresProfileWarningIsDropped) {
+TEST(LogBridgeLevels, ProresProfileWarningDroppedAndDemotionScoped) {
     const char* text = "[prores @ 0x1234] Unknown prores profile 9";
     EXPECT_FALSE(diagnosticLevel(24, text).has_value());
     // Only FFmpeg's warning level: the same text as an error still counts.
     EXPECT_EQ(diagnosticLevel(16, text), LogLevel::Error);
-    EXPECT_EQ(diagnosticLevel(23, text), LogLevel::Warning);
     EXPECT_EQ(diagnosticLevel(24, "[prores @ 0x1234] other warning"), LogLevel::Warning);
-}
-
-TEST(LogBridgeLevels, DemotionScopeAffectsErrorsAndWarningsOnThisThreadOnly) {
-    EXPECT_EQ(diagnosticLevel(16, "broken"), LogLevel::Error);
-    {
+    {  // Demotion affects errors and warnings on this thread only.
         DiagnosticDemotionScope outer;
         { DiagnosticDemotionScope inner; }
         EXPECT_EQ(diagnosticLevel(16, "broken"), LogLevel::Debug);
         EXPECT_EQ(diagnosticLevel(24, "odd"), LogLevel::Debug);
         EXPECT_EQ(diagnosticLevel(32, "note"), LogLevel::Info);
-        EXPECT_EQ(diagnosticLevel(48, "detail"), LogLevel::Trace);
 
         std::optional<LogLevel> onOtherThread;
         std::thread([&] { onOtherThread = diagnosticLevel(16, "broken"); }).join();
@@ -101,43 +89,24 @@ class Suppressor : public testing::Test {
     }
 };
 
-TEST_F(Suppressor, NumberedRepeatsWrittenAtOneToThreeAndPowersOfTen) {
-    for (int i = 1; i <= 25; ++i) {
-        report("[mpeg2video @ 0xdead] ac-tex damaged at " + std::to_string(i), kWarning);
-    }
-    EXPECT_EQ(lines, (Lines{{kWarning, "[mpeg2video @ 0xdead] ac-tex damaged at 1"},
-                            {kWarning, "[mpeg2video @ 0xdead] ac-tex damaged at 2"},
-                            {kWarning, "[mpeg2video @ 0xdead] ac-tex damaged at 3"},
-                            {kWarning,
-                             "[mpeg2video @ 0xdead] ac-tex damaged at 10 (10th occurrence; "
-                             "further repeats suppressed)"}}));
-    EXPECT_EQ(finish(),
-              (Lines{{kWarning,
-                      "(FFmpeg message seen 25 times total: [mpeg#video @ #] ac-tex damaged at "
-                      "#)"}}));
-}
-
 TEST_F(Suppressor, SummaryOnlyWhereTheLastCountWentUnwritten) {
     const std::string longText(150, 'k');
     const std::tuple<std::string, LogLevel, int> kinds[] = {
-        {"one", kError, 1},     {"three", kError, 3},  {"four", kError, 4},
-        {"nine", kError, 9},    {"ten", kError, 10},   {"eleven", kError, 11},
-        {"ninety", kError, 99}, {"four", kWarning, 4}, {longText, kWarning, 5},
+        {"three", kError, 3},   {"four", kError, 4},   {"ten", kError, 10},
+        {"eleven", kError, 11}, {"four", kWarning, 4}, {longText, kWarning, 5},
         {"cent", kError, 100}};
     for (const auto& [text, level, times] : kinds) {
         report(text, level, times);
     }
     // The first three and every power of ten are written.
-    EXPECT_EQ(lines.size(), 33u);
+    EXPECT_EQ(lines.size(), 25u);
     EXPECT_EQ(lines.back().second, "cent (100th occurrence; further repeats suppressed)");
     // The same text at another level is another entry; a summary shows at
     // most a hundred characters of the key.
     EXPECT_EQ(
         finish(),
         (Lines{{kError, "(FFmpeg message seen 4 times total: four)"},
-               {kError, "(FFmpeg message seen 9 times total: nine)"},
                {kError, "(FFmpeg message seen 11 times total: eleven)"},
-               {kError, "(FFmpeg message seen 99 times total: ninety)"},
                {kWarning, "(FFmpeg message seen 4 times total: four)"},
                {kWarning, "(FFmpeg message seen 5 times total: " + std::string(100, 'k') + ")"}}));
 }
@@ -163,17 +132,10 @@ TEST_F(Suppressor, FullTableFoldsOnlyBackToBackRepeatsOfTheWholeText) {
                             {kError, "distinct message a"},
                             {kWarning, "last"}}));
     EXPECT_EQ(finish(), (Lines{{kWarning, "(previous FFmpeg message repeated 2 more times)"}}));
-
-    // Finishing empties the table: both are counted there again, three lines each.
-    for (int i = 0; i < 4; ++i) {
-        report("distinct message a", kWarning);
-        report("last", kWarning);
-    }
-    EXPECT_EQ(lines.size(), 6u);
 }
 
 TEST_F(Suppressor, CountsRepeatsFromManyThreadsExactly) {
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([this, t] {
             for (int i = 0; i < 250; ++i) {
@@ -181,9 +143,7 @@ TEST_F(Suppressor, CountsRepeatsFromManyThreadsExactly) {
             }
         });
     }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
+    threads.clear();
     // 1, 2, 3, 10, 100 and 1000, whatever the interleaving.
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
@@ -202,8 +162,7 @@ void callBridge(void* context, int level, const char* format, ...) {
     va_end(arguments);
 }
 
-// The bridge as FFmpeg drives it, writing into a real log file. Needs the
-// FFmpeg libraries in the "ffmpeg" folder beside the test binary.
+// The bridge as FFmpeg drives it, writing into a real log file.
 TEST(InstalledBridge, WritesPrefixedLinesAndTheSummariesAtUninstall) {
     const ffmpeg::FfmpegRuntime& runtime = ffmpeg::FfmpegRuntime::instance();
     if (!runtime.available()) {
@@ -216,14 +175,6 @@ TEST(InstalledBridge, WritesPrefixedLinesAndTheSummariesAtUninstall) {
     const AVClass* context = &probe;  // what FFmpeg expects a context to start with
     Logger::close();
 
-    // Threshold off quiets FFmpeg itself, which filters before the log does.
-    Logger::setLevel(0);
-    installLogBridge();
-    EXPECT_EQ(runtime.fn().av_log_get_level(), -8);
-    Logger::setLevel(5);
-    callBridge(nullptr, 16, "fatal\n");
-    uninstallLogBridge();
-
     Logger::setLevel(3);
     installLogBridge();
     EXPECT_EQ(runtime.fn().av_log_get_level(), 32);
@@ -231,12 +182,7 @@ TEST(InstalledBridge, WritesPrefixedLinesAndTheSummariesAtUninstall) {
     callBridge(&context, 16, "first %d", 1);
     callBridge(&context, 24, "second\r\n\n");
     callBridge(nullptr, 32, "\r\n");  // nothing left once the line end is stripped
-    {
-        DiagnosticDemotionScope expectingComplaints;
-        callBridge(nullptr, 16, "demoted error\n");
-    }
     Logger::setLevel(5);
-    callBridge(nullptr, 24, "Unknown prores profile 7\n");
     for (int i = 0; i < 5; ++i) {
         callBridge(nullptr, 24, "packet %d damaged\n", i);
     }
@@ -245,21 +191,17 @@ TEST(InstalledBridge, WritesPrefixedLinesAndTheSummariesAtUninstall) {
     Logger::setLevel(3);
 
     const std::string text = test::readFile(test::logFileIn(dir));
-    EXPECT_EQ(text.find("fatal"), std::string::npos);
-    EXPECT_NE(text.find("[ERR ] [t"), std::string::npos);
-    EXPECT_NE(text.find("[WARN] [t"), std::string::npos);
+    for (const char* present :
+         {"[ERR ] [t", "[WARN] [t", "] first 1\n", "] second\n", "] packet 2 damaged\n",
+          "] (FFmpeg message seen 5 times total: packet # damaged)\n"}) {
+        EXPECT_NE(text.find(present), std::string::npos) << present;
+    }
+    for (const char* absent : {"] \n", "] packet 3 damaged\n"}) {
+        EXPECT_EQ(text.find(absent), std::string::npos) << absent << "\n" << text;
+    }
     const std::size_t prefix = text.find("] [probe @ 0x");
     EXPECT_NE(prefix, std::string::npos);
     EXPECT_NE(text.find("] [probe @ 0x", prefix + 1), std::string::npos);
-    EXPECT_NE(text.find("] first 1\n"), std::string::npos);
-    EXPECT_NE(text.find("] second\n"), std::string::npos);
-    EXPECT_EQ(text.find("] \n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("demoted error"), std::string::npos);
-    EXPECT_EQ(text.find("prores"), std::string::npos);
-    EXPECT_NE(text.find("] packet 2 damaged\n"), std::string::npos);
-    EXPECT_EQ(text.find("] packet 3 damaged\n"), std::string::npos);
-    EXPECT_NE(text.find("] (FFmpeg message seen 5 times total: packet # damaged)\n"),
-              std::string::npos);
 }
 
 }  // namespace

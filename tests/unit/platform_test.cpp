@@ -15,8 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// ---- Text ----
-
 TEST(PlatformText, ValidTextConvertsBothWays) {
     const struct {
         std::string utf8;
@@ -25,8 +23,6 @@ TEST(PlatformText, ValidTextConvertsBothWays) {
                  {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
                  {"caf\xC3\xA9", u"caf\u00E9"},
                  {"\xED\x9F\xBF\xEE\x80\x80", u"\uD7FF\uE000"},  // either side of the surrogates
-                 {"\xEF\xBF\xBF", u"\uFFFF"},
-                 {"x\xF0\x9F\x8E\xAC.mp4", u"x\U0001F3AC.mp4"},
                  {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"}};
     for (const auto& text : cases) {
         EXPECT_EQ(utf8ToUtf16(text.utf8), text.utf16) << testing::PrintToString(text.utf8);
@@ -37,21 +33,17 @@ TEST(PlatformText, ValidTextConvertsBothWays) {
 TEST(PlatformText, InvalidInputIsRejected) {
     // Overlong forms, surrogates, past U+10FFFF, a stray continuation, a
     // truncated sequence, a missing continuation, a five-byte form, 0xFF.
-    for (const char* bytes : {"\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF",
-                              "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\x80",
-                              "ab\xE2\x82", "\xC3\x41", "\xF8\x88\x80\x80\x80", "\xFF"}) {
+    for (const char* bytes : {"\xC1\xBF", "\xF0\x80\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                              "\x80", "ab\xE2\x82", "\xC3\x41", "\xF8\x88\x80\x80\x80", "\xFF"}) {
         EXPECT_FALSE(utf8ToUtf16(bytes).has_value()) << testing::PrintToString(bytes);
     }
     // Unpaired, reversed and doubled surrogates.
     for (const std::u16string& units :
-         {std::u16string{0xD800}, std::u16string{0xDC00}, std::u16string{u'a', 0xD83C},
-          std::u16string{0xD83C, u'a'}, std::u16string{0xDFAC, 0xD83C},
+         {std::u16string{0xDC00}, std::u16string{u'a', 0xD83C}, std::u16string{0xDFAC, 0xD83C},
           std::u16string{0xD83C, 0xD83C, 0xDFAC}}) {
         EXPECT_FALSE(utf16ToUtf8(units).has_value()) << testing::PrintToString(units);
     }
 }
-
-// ---- Files ----
 
 class PlatformFiles : public testing::Test {
   protected:
@@ -78,9 +70,7 @@ TEST_F(PlatformFiles, StatusReportsSizeKindAndWriteTimeSince1601) {
     EXPECT_EQ(status->lastWrite100ns,
               (1'000'000'000LL + 11'644'473'600LL) * 10'000'000LL + 1'234'567);
 
-    const auto folder = fileStatus(root_.str());
-    ASSERT_TRUE(folder.has_value());
-    EXPECT_TRUE(folder->isDirectory);
+    EXPECT_TRUE(fileStatus(root_.str()).value().isDirectory);
     EXPECT_FALSE(fileStatus(path("missing")).has_value());
 }
 
@@ -110,8 +100,6 @@ TEST_F(PlatformFiles, ReplaceAndRemove) {
     EXPECT_FALSE(removeFile(path("old")));
 }
 
-// ---- Environment ----
-
 TEST(PlatformEnvironment, AppDataFolderFollowsTheCandidateOrder) {
     const std::string longest = "/" + std::string(258, 'a');
     const std::string tooLong = longest + "a";
@@ -120,11 +108,9 @@ TEST(PlatformEnvironment, AppDataFolderFollowsTheCandidateOrder) {
         const char* dataHome;
         const char* home;
         std::string expected;
-    } cases[] = {{"/la", "/xdg", "/home/u", "/la"},
-                 {longest.c_str(), "/xdg", "/home/u", longest},
+    } cases[] = {{longest.c_str(), "/xdg", "/home/u", longest},
                  {tooLong.c_str(), "/xdg", "/home/u", ""},
                  {"", "/xdg", "/home/u", "/xdg"},  // empty counts as unset
-                 {nullptr, "/xdg", "/home/u", "/xdg"},
                  {nullptr, tooLong.c_str(), "/home/u", ""},
                  {nullptr, "xdg", "/home/u", "/home/u/.local/share"},  // relative: ignored
                  {nullptr, nullptr, "/home/u/", "/home/u/.local/share"},
@@ -139,33 +125,23 @@ TEST(PlatformEnvironment, AppDataFolderFollowsTheCandidateOrder) {
 }
 
 TEST(PlatformEnvironment, JoinPathPutsExactlyOneSeparator) {
-    for (const auto& [left, right] : {std::pair{"/a", "b"}, std::pair{"/a/", "b"},
-                                      std::pair{"/a", "/b"}, std::pair{"/a/", "/b"}}) {
-        EXPECT_EQ(joinPath(left, right), "/a/b") << left << " + " << right;
-    }
+    EXPECT_EQ(joinPath("/a/", "/b"), "/a/b");
+    EXPECT_EQ(joinPath("/a", "b"), "/a/b");
     EXPECT_EQ(joinPath("", "b"), "b");
     EXPECT_EQ(joinPath("/a", ""), "/a");
 }
 
-// ---- Module path, threads, clocks, processor ----
 // Loading libraries is covered by the FFmpeg runtime tests.
-
-TEST(PlatformModule, PathIsTheResolvedFileOfThisCode) {
+TEST(PlatformProcess, ModulePathThreadIdsAndClocks) {
     EXPECT_EQ(modulePath(), fs::canonical("/proc/self/exe").string());
     EXPECT_TRUE(pinOwnModule());
-}
 
-TEST(PlatformThreads, ThreadIdsDifferBetweenThreads) {
     const uint32_t mine = threadId();
     EXPECT_EQ(threadId(), mine);
     uint32_t other = mine;
     std::thread([&] { other = threadId(); }).join();
     EXPECT_NE(other, mine);
-}
 
-TEST(PlatformClock, ClocksUseTheirUnits) {
-    const int64_t first = monotonicNanos();
-    EXPECT_LE(first, monotonicNanos());
     using namespace std::chrono;
     const int64_t wall = wallClock100ns();
     const int64_t reference = duration_cast<duration<int64_t, std::ratio<1, 10'000'000>>>(
@@ -173,20 +149,6 @@ TEST(PlatformClock, ClocksUseTheirUnits) {
                                   .count();
     // Same unit and epoch: the two readings are a few instructions apart.
     EXPECT_NEAR(static_cast<double>(reference - wall), 0.0, 600e7);
-}
-
-TEST(PlatformProcessor, ArchitectureAndFeaturesMatchTheCompilersView) {
-#if defined(__x86_64__)
-    EXPECT_EQ(nativeArchitecture(), "x86_64");
-    const CpuFeatures features = cpuFeatures();
-    EXPECT_EQ(features.sse42, __builtin_cpu_supports("sse4.2") != 0);
-    EXPECT_EQ(features.avx2, __builtin_cpu_supports("avx2") != 0);
-    EXPECT_EQ(features.fma, __builtin_cpu_supports("fma") != 0);
-#elif defined(__aarch64__)
-    EXPECT_EQ(nativeArchitecture(), "ARM64");
-#else
-    GTEST_SKIP() << "no expectation for this processor";
-#endif
 }
 
 }  // namespace
