@@ -2,7 +2,6 @@
 // initialised host, and the generated test media.
 #pragma once
 
-#include <cctype>
 #include <memory>
 #include <string>
 
@@ -13,16 +12,13 @@
 namespace kestrova::moduletest {
 
 using test::fixturePath;
+using test::occurrences;
 
 // Test names of cases parameterised by a `fixture` file name.
 struct FixtureTestName {
     template <typename Info>
     std::string operator()(const Info& info) const {
-        std::string name = info.param.fixture;
-        for (char& c : name) {
-            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        }
-        return name;
+        return test::safeName(info.param.fixture);
     }
 };
 
@@ -43,13 +39,6 @@ class ClipModuleTest : public ::testing::Test {
     std::string log() {
         host_->shutdown();
         return readFile(appData_.logFile());
-    }
-    static int occurrences(const std::string& text, const std::string& needle) {
-        int found = 0;
-        for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
-            ++found;
-        }
-        return found;
     }
 
   private:

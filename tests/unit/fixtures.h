@@ -26,6 +26,15 @@ inline std::string safeName(std::string name) {
     return name;
 }
 
+// How often `needle` stands in `text`.
+inline int occurrences(const std::string& text, const std::string& needle) {
+    int found = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
 // One row of manifest.tsv; frames is -1 where the manifest has "-".
 struct FixtureEntry {
     std::string name;
@@ -70,14 +79,7 @@ class LogCapture {
         Logger::close();
         return readFile(logFileIn(dir_));
     }
-    int count(const std::string& needle) {
-        const std::string all = text();
-        int found = 0;
-        for (auto at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) {
-            ++found;
-        }
-        return found;
-    }
+    int count(const std::string& needle) { return occurrences(text(), needle); }
 
   private:
     int32_t oldLevel_;
