@@ -142,11 +142,54 @@ struct FileManagerSuite {
     int32_t (*refreshFileAsync)(const char16_t* path);
 };
 
-// The pixel buffer suites are declared opaque until frame delivery needs them.
-struct PPixSuite;
-struct PPix2Suite;
-struct PPixCreator2Suite;
-struct PPixCacheSuite;
+// ---- Pixel buffers ----------------------------------------------------------
+
+// A host frame buffer; the host owns it.
+using PPixHand = void*;
+inline constexpr int32_t kPPixReadWrite = 1;
+
+// "Premiere PPix Suite" version 1. The first function releases a PPix.
+struct PPixSuite {
+    int32_t (*dispose)(PPixHand ppix);
+    int32_t (*getPixels)(PPixHand ppix, int32_t access, char** pixels);
+    int32_t (*getBounds)(PPixHand ppix, int32_t* width, int32_t* height);
+    int32_t (*getRowBytes)(PPixHand ppix, int32_t* rowBytes);
+    int32_t (*getPixelFormat)(PPixHand ppix, uint32_t* format);
+};
+
+// "Premiere PPix 2 Suite" version 3: the planes of planar and biplanar
+// 4:2:0 buffers (a biplanar buffer answers null for its third plane).
+struct PPix2Suite {
+    int32_t (*getSize)(PPixHand ppix, std::size_t* bytes);
+    int32_t (*getYUV420PlanarBuffers)(PPixHand ppix, int32_t access, char** y, uint32_t* yRowBytes,
+                                      char** u, uint32_t* uRowBytes, char** v,
+                                      uint32_t* vRowBytes);
+};
+
+// "Premiere PPix Creator 2 Suite" version 4.
+struct PPixCreator2Suite {
+    int32_t (*createPPix)(PPixHand* out, int32_t access, uint32_t format, int32_t width,
+                          int32_t height, bool useFields, int32_t fieldNumber, int32_t aspectNum,
+                          int32_t aspectDen);
+};
+
+// One acceptable frame format: size and FourCC.
+struct FrameFormat {
+    int32_t width;
+    int32_t height;
+    uint32_t format;
+};
+static_assert(sizeof(FrameFormat) == 12);
+
+// "Premiere PPix Cache Suite" version 8: the host's own frame cache. The last
+// two arguments are the request's pass-through values.
+struct PPixCacheSuite {
+    int32_t (*addFrameToCache)(int32_t importerId, int32_t streamIndex, PPixHand ppix,
+                               int64_t frame, void* passThrough, int32_t passThroughValue);
+    int32_t (*getFrameFromCache)(int32_t importerId, int32_t streamIndex, int64_t frame,
+                                 int32_t formatCount, const FrameFormat* formats, PPixHand* out,
+                                 void* passThrough, int32_t passThroughValue);
+};
 
 struct SuiteName {
     const char* name;
@@ -294,6 +337,67 @@ inline constexpr std::size_t kMediaPath = 0;        // const char16_t*
 inline constexpr std::size_t kAcceleratorPath = 8;  // const char16_t*
 inline constexpr std::size_t kSize = 16;
 }  // namespace retargetrec
+
+// imGetIndPixelFormat: the index is the first parameter, this record the second.
+namespace pixelformatrec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kFormat = 8;       // uint32 out
+inline constexpr std::size_t kSize = 16;
+}  // namespace pixelformatrec
+
+// imSelectClipFrameDescriptor (first parameter). A frame descriptor is 28
+// bytes: pixel format, width, height, then fields passed through unchanged.
+namespace framedescrec {
+inline constexpr std::size_t kDescriptorBytes = 28;
+inline constexpr std::size_t kDesired = 8;      // descriptor in
+inline constexpr std::size_t kOutput = 36;      // descriptor out
+inline constexpr std::size_t kOutWidth = 40;    // int32
+inline constexpr std::size_t kOutHeight = 44;   // int32
+inline constexpr std::size_t kPrivateData = 64;  // void*
+inline constexpr std::size_t kSize = 72;
+static_assert(kDesired + kDescriptorBytes == kOutput);
+static_assert(kOutput + kDescriptorBytes == kPrivateData);
+}  // namespace framedescrec
+
+// imGetIndColorSpace: the index is the first parameter, this record the second.
+namespace colorspacerec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kKind = 8;         // int32 out: 3 described, 1 ICC
+inline constexpr std::size_t kIccSize = 16;     // int32 in and out
+inline constexpr std::size_t kIccBuffer = 24;   // uint8_t*
+inline constexpr std::size_t kPrimaries = 48;   // int32 each from here
+inline constexpr std::size_t kTransfer = 52;
+inline constexpr std::size_t kMatrix = 56;
+inline constexpr std::size_t kBitDepth = 60;
+inline constexpr std::size_t kFullRange = 64;
+inline constexpr std::size_t kRgb = 68;
+inline constexpr std::size_t kSceneReferred = 72;
+inline constexpr std::size_t kSize = 80;
+inline constexpr int32_t kKindDescribed = 3;
+inline constexpr int32_t kKindIcc = 1;
+}  // namespace colorspacerec
+
+// imPerformSourceSettingsCommand (first parameter).
+namespace settingsrec {
+inline constexpr std::size_t kBuffer = 0;        // void*
+inline constexpr std::size_t kBufferSize = 8;    // int32
+inline constexpr std::size_t kPrivateData = 12;  // void*
+inline constexpr std::size_t kSize = 20;
+}  // namespace settingsrec
+
+// imGetSourceVideo: the file reference is the first parameter, this record
+// the second.
+namespace sourcevideorec {
+inline constexpr std::size_t kPrivateData = 0;       // void*
+inline constexpr std::size_t kTime = 8;              // int64 host ticks
+inline constexpr std::size_t kFormats = 16;          // const FrameFormat*
+inline constexpr std::size_t kFormatCount = 24;      // int32
+inline constexpr std::size_t kQuality = 28;          // int32
+inline constexpr std::size_t kOutPPix = 32;          // PPixHand*
+inline constexpr std::size_t kPassThrough = 40;      // void*, for the PPix Cache Suite
+inline constexpr std::size_t kPassThroughValue = 48;  // int32, likewise
+inline constexpr std::size_t kSize = 56;
+}  // namespace sourcevideorec
 
 inline constexpr Result imBadStreamIndex = 19;
 inline constexpr Result imIterateFrameSizes = 24;

@@ -1,0 +1,34 @@
+// The host pixel formats the plug-in produces: FourCC values, their buffer
+// layouts and the sets the HDR contract and the colour space answer use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "host/host_api.h"
+#include "pixels/plane_layout.h"
+
+namespace kestrova {
+
+using host::fourCC;
+using host::kBadFormat;
+
+// Invalid outside the catalogue.
+PlaneLayout layoutOfHostFormat(uint32_t format);
+
+// The sixteen planar 4:2:0 8-bit formats (yv.. and Yv..).
+bool isPlanar420Format(uint32_t format);
+// The 8-bit and 10-bit biplanar 4:2:0 families (32 values).
+bool isBiplanarFormat(uint32_t format);
+bool is8BitSdrFormat(uint32_t format);
+bool is32fFormat(uint32_t format);
+// Formats whose colour space answer says RGB.
+bool isRgbHostFormat(uint32_t format);
+// Packed RGB formats the host stores bottom row first.
+bool isBottomUpFormat(uint32_t format);
+
+// Four characters from the highest byte down when all are printable, else
+// "0x" and the value in hexadecimal.
+std::string printableFourCC(uint32_t format);
+
+}  // namespace kestrova
