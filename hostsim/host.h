@@ -23,6 +23,7 @@
 
 #include "host/host_api.h"
 #include "module.h"
+#include "ppix_store.h"
 
 namespace kestrova::hostsim {
 
@@ -36,6 +37,10 @@ enum class Callback : int32_t {
     CreateString,    // String Suite creation answers an error
     TicksPerSecond,  // Time Suite answers an error and writes nothing
     RefreshFile,     // File Manager refresh answers an error (the request is still recorded)
+    CreatePPix,      // PPix creation answers an error and no PPix
+    GetPixels,       // GetPixels answers a null pointer
+    GetRowBytes,     // GetRowBytes answers 0 bytes
+    PlanarBuffers,   // GetYUV420PlanarBuffers answers an error and null planes
 };
 
 struct SuiteCounts {
@@ -115,6 +120,12 @@ class Host {
     std::optional<std::string> stringText(const host::HostString& string) const;
     // Paths the module asked the host to refresh, as UTF-8.
     std::vector<std::string> refreshRequests() const;
+    // The frame buffers and the frame cache behind the PPix suites. Refusing
+    // "Premiere PPix Cache Suite" hides the cache from the module; switching
+    // the cache off (PPixStore::setCacheEnabled) keeps the suite but makes
+    // every lookup miss.
+    PPixStore& ppix() { return ppix_; }
+    const PPixStore& ppix() const { return ppix_; }
 
     // Entry points of the static suite functions (host_suites.cpp).
     bool fails(Callback callback) const;
@@ -148,6 +159,7 @@ class Host {
     std::map<uint64_t, std::string> strings_;
     uint64_t nextString_ = 1;
     std::vector<std::string> refreshRequests_;
+    PPixStore ppix_;
 };
 
 }  // namespace kestrova::hostsim

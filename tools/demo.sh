@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The demo: loads the module the way the host does, lists the container
-# families, prints the capability report and describes two generated clips,
-# into a demo per-user folder.
+# families, prints the capability report, describes generated clips and
+# writes a contact sheet of a dozen delivered frames, into build/demo.
 set -euo pipefail
 build=$(realpath "${1:-build}")
 appdata=$build/demo/appdata
@@ -13,11 +13,20 @@ echo
 echo "== kestrova-host report"
 "$host" --appdata "$appdata" report
 echo
-for clip in mpeg2_tff.ts multi_2v3a.mkv; do
+for clip in mpeg2_tff.ts multi_2v3a.mkv h264_closed.mkv; do
     echo "== kestrova-host info $clip"
     "$host" --appdata "$appdata" info "$build/fixtures/$clip"
     echo
 done
-echo "Per-user files of this demo:"
-echo "  log:    $appdata/Kestrova/logs/Kestrova.log"
-echo "  report: $appdata/Kestrova/SUPPORTED-CODECS.md"
+sheet=$build/demo/contact_sheet.png
+echo "== kestrova-host frames h264_closed.mkv --at 0,6,...,66 --hash --sheet $sheet"
+"$host" --appdata "$appdata" frames "$build/fixtures/h264_closed.mkv" \
+    --at 0,6,12,18,24,30,36,42,48,54,60,66 --hash --sheet "$sheet"
+echo
+echo "== kestrova-host play h264_closed.mkv"
+"$host" --appdata "$appdata" play "$build/fixtures/h264_closed.mkv"
+echo
+echo "Files of this demo:"
+echo "  log:           $appdata/Kestrova/logs/Kestrova.log"
+echo "  report:        $appdata/Kestrova/SUPPORTED-CODECS.md"
+echo "  contact sheet: $sheet"

@@ -117,6 +117,13 @@ ff -f lavfi -i "$(video 320x240 2)" -f lavfi -i "$(stereo 2)" -map 0:v -map 1:a 
     -pix_fmt yuvj420p -q:v 4 -c:a pcm_s16le mjpeg.avi
 ff -f lavfi -i "$(bars 320x240 1)" -frames:v 1 still.png
 
+# Uncompressed pictures in layouts no decoder above produces, so every
+# conversion meets real frames. 100 pixels is not a whole number of the
+# 6-pixel groups of v210.
+for pf in bgra rgba64le gray nv12 yuyv422 gbrpf32le yuva444p12le gbrp10le yuv422p10le; do
+    ff -f lavfi -i "$(bars 100x60 0.32)" -pix_fmt "$pf" -c:v rawvideo "raw_$pf.nut"
+done
+
 # Two video streams of different sizes, audio in stereo, mono and 5.1.
 ff -f lavfi -i "$(video 320x240 2)" -f lavfi -i "$(bars 160x120 2)" -f lavfi -i "$(stereo 2)" \
     -f lavfi -i "$(mono 2)" -f lavfi -i "anoisesrc=r=48000:d=2:c=pink:a=0.1:seed=7" \

@@ -21,15 +21,6 @@ StreamSummary summaryFor(const ClipDescription& description, const StreamMapping
                               mapping.audio >= 0 ? mapping.audio : kNoStream);
 }
 
-void storeSummary(ClipInstance& instance, const StreamSummary& summary,
-                  const StreamMapping& mapping) {
-    instance.summary = summary;
-    instance.summaryBuilt = true;
-    instance.mappedVideo = mapping.video;
-    instance.mappedAudio = mapping.audio;
-    instance.splitIndex = 0;
-}
-
 uint8_t fieldType(FieldOrder order) {
     return order == FieldOrder::UpperFirst ? 1 : order == FieldOrder::LowerFirst ? 2 : 0;
 }
@@ -145,12 +136,17 @@ Result imGetInfo8Handler(void* fileAccess, void* record) {
     }
     const StreamSummary summary = summaryFor(description, mapping);
     if (hostStream == instance->hostStreamIndex) {
-        storeSummary(*instance, summary, mapping);
+        instance->storeSummary(summary, mapping);
     } else if (!instance->summaryBuilt) {
         const StreamMapping own = mapHostStream(instance->hostStreamIndex, description);
         if (own.valid) {
-            storeSummary(*instance, summaryFor(description, own), own);
+            instance->storeSummary(summaryFor(description, own), own);
         }
+    }
+    // The record below keeps the detected values; the overrides only change
+    // what the clip delivers.
+    if (instance->summaryBuilt) {
+        instance->applyStoredOverrides();
     }
 
     writeField<uint8_t>(record, kHasVideo, summary.hasVideo ? 1 : 0);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "host/summary_overrides.h"
 #include "support/logger.h"
 #include "support/preferences.h"
 #include "video/decoder_selection.h"
@@ -45,7 +46,42 @@ void ClipInstance::applyFrameCacheBudget() {
     const int32_t mib = Preferences::get().frameCacheMiB;
     if (mib != 0) {
         frameCacheBudget = static_cast<int64_t>(mib) * 1048576;
+        frameCache.setBudget(static_cast<uint64_t>(frameCacheBudget));
     }
+}
+
+void ClipInstance::storeSummary(const StreamSummary& built, const StreamMapping& mapping) {
+    summary = built;
+    summaryBuilt = true;
+    mappedVideo = mapping.video;
+    mappedAudio = mapping.audio;
+    splitIndex = 0;
+}
+
+bool ClipInstance::describeVideo() {
+    if (summaryBuilt) {
+        return true;
+    }
+    const StreamSummary built =
+        buildStreamSummary(mainDemuxer, mappedVideo >= 0 ? mappedVideo : kFirstImportable,
+                           mappedAudio >= 0 ? mappedAudio : kNoStream);
+    if (!built.hasVideo) {
+        return false;
+    }
+    summary = built;
+    summaryBuilt = true;
+    mappedVideo = built.videoStream;
+    applyStoredOverrides();
+    return true;
+}
+
+void ClipInstance::applyStoredOverrides() {
+    if (!prefsStored || !prefs.hasOverrides()) {
+        return;
+    }
+    applyOverrides(summary, prefs);
+    plansBuilt = false;
+    planSelected = false;
 }
 
 void ClipInstance::loadSeekIndexOnce() {
@@ -111,6 +147,16 @@ bool ClipInstance::openVideoDecoder() {
     if (!seekIndex.entries.empty()) {
         videoDecoder.setSeekIndex(&seekIndex);
     }
+    // Pictures decoded on the way to a requested frame are kept for the
+    // requests that follow; the observer runs under the instance lock.
+    videoDecoder.setFrameObserver(
+        [](void* context, int64_t frameIndex, const AVFrame* frame) {
+            auto& cache = static_cast<ClipInstance*>(context)->frameCache;
+            if (!cache.contains(frameIndex)) {
+                cache.store(frameIndex, frame);
+            }
+        },
+        this);
     if (!videoDecoder.hardware().active) {
         Logger::log(LogLevel::Info, "decoder open for %s: software", path.c_str());
         return true;
@@ -165,6 +211,8 @@ void ClipInstance::quiet() {
         Logger::log(LogLevel::Warning, "quiet(): acquired the instance lock after %lld ms for %s",
                     millisecondsSince(start), path.c_str());
     }
+    divergence.report(path);
+    frameCache.clear();
     videoDecoder.close();
     videoDecoderOpen = false;
     mainDemuxer.close();

@@ -10,7 +10,11 @@
 
 #include "containers/clip_description.h"
 #include "host/clip_prefs.h"
+#include "host/stream_mapping.h"
 #include "host/stream_summary.h"
+#include "pixels/divergence_tracker.h"
+#include "pixels/target_plan.h"
+#include "video/frame_cache.h"
 #include "video/seek_index.h"
 #include "video/video_decoder.h"
 
@@ -33,6 +37,15 @@ class ClipInstance {
     // Refuses new selectors and waits up to 10 s for the current one; false
     // when it is still inside and the instance must be leaked.
     [[nodiscard]] bool prepareForDestroy();
+
+    // Stores a summary built for `mapping` as the instance's own.
+    void storeSummary(const StreamSummary& built, const StreamMapping& mapping);
+    // Builds the summary for the mapped (or first importable) video stream
+    // when none is built yet; false when the clip has no video to describe.
+    bool describeVideo();
+    // Applies the host's stored source-settings overrides to the summary and
+    // makes the pixel formats be offered afresh.
+    void applyStoredOverrides();
 
     // Lazy content probes; each runs at most once per clip.
     void probeEmbeddedLut();
@@ -62,6 +75,14 @@ class ClipInstance {
     bool hdrProbed = false;
     std::vector<uint8_t> iccProfile;
     bool iccProbed = false;
+    std::vector<TargetPlan> plans;
+    bool plansBuilt = false;
+    TargetPlan selectedPlan;
+    bool planSelected = false;
+    bool greyFramesReported = false;
+    FrameCache frameCache;
+    DivergenceTracker divergence;
+    // The host's importer identifier, handed back to its frame cache.
     int32_t hostValue = 0;
     ClipPrefs prefs = ClipPrefs::defaults();
     bool prefsStored = false;

@@ -1,4 +1,5 @@
-// Handlers of the clip selectors: open, quiet, close and description.
+// Handlers of the clip selectors: open, quiet, close, description, pixel
+// format negotiation and frames.
 #pragma once
 
 #include "host/host_api.h"
@@ -10,5 +11,10 @@ Result imQuietFileHandler(void* privateData);
 Result imCloseFileHandler(void* privateData);
 Result imGetInfo8Handler(void* fileAccess, void* record);
 Result imGetPreferredFrameSizeHandler(void* record);
+Result imGetIndPixelFormatHandler(int32_t index, void* record);
+Result imSelectClipFrameDescriptorHandler(const void* stdParms, void* record);
+Result imGetIndColorSpaceHandler(int32_t index, void* record);
+Result imPerformSourceSettingsCommandHandler(void* record);
+Result imGetSourceVideoHandler(void* record);
 
 }  // namespace kestrova::host

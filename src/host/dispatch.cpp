@@ -11,6 +11,11 @@
 namespace kestrova::host {
 namespace {
 
+// Indexes travel in the pointer-sized first parameter.
+int32_t indexOf(void* param) {
+    return static_cast<int32_t>(reinterpret_cast<intptr_t>(param));
+}
+
 Result dispatchEntry(void* arguments) {
     const auto* args = static_cast<const EntryArguments*>(arguments);
     return dispatchSelector(args->selector, args->stdParms, args->param1, args->param2);
@@ -25,9 +30,7 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
         case imShutdown:
             return imShutdownHandler();
         case imGetIndFormat:
-            // The index travels in the pointer-sized first parameter.
-            return imGetIndFormatHandler(static_cast<int32_t>(reinterpret_cast<intptr_t>(param1)),
-                                         param2);
+            return imGetIndFormatHandler(indexOf(param1), param2);
         case imGetSupports7:
             return imSupports7;
         case imGetSupports8:
@@ -44,6 +47,16 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imGetInfo8Handler(param1, param2);
         case imGetPreferredFrameSize:
             return imGetPreferredFrameSizeHandler(param1);
+        case imGetIndPixelFormat:
+            return imGetIndPixelFormatHandler(indexOf(param1), param2);
+        case imSelectClipFrameDescriptor:
+            return imSelectClipFrameDescriptorHandler(stdParms, param1);
+        case imGetIndColorSpace:
+            return imGetIndColorSpaceHandler(indexOf(param1), param2);
+        case imPerformSourceSettingsCommand:
+            return imPerformSourceSettingsCommandHandler(param1);
+        case imGetSourceVideo:
+            return imGetSourceVideoHandler(param2);
         case imRetargetAccelerator:
             return imRetargetAcceleratorHandler(param1);
         default:

@@ -162,8 +162,7 @@ struct PPixSuite {
 struct PPix2Suite {
     int32_t (*getSize)(PPixHand ppix, std::size_t* bytes);
     int32_t (*getYUV420PlanarBuffers)(PPixHand ppix, int32_t access, char** y, uint32_t* yRowBytes,
-                                      char** u, uint32_t* uRowBytes, char** v,
-                                      uint32_t* vRowBytes);
+                                      char** u, uint32_t* uRowBytes, char** v, uint32_t* vRowBytes);
 };
 
 // "Premiere PPix Creator 2 Suite" version 4.
@@ -349,10 +348,10 @@ inline constexpr std::size_t kSize = 16;
 // bytes: pixel format, width, height, then fields passed through unchanged.
 namespace framedescrec {
 inline constexpr std::size_t kDescriptorBytes = 28;
-inline constexpr std::size_t kDesired = 8;      // descriptor in
-inline constexpr std::size_t kOutput = 36;      // descriptor out
-inline constexpr std::size_t kOutWidth = 40;    // int32
-inline constexpr std::size_t kOutHeight = 44;   // int32
+inline constexpr std::size_t kDesired = 8;       // descriptor in
+inline constexpr std::size_t kOutput = 36;       // descriptor out
+inline constexpr std::size_t kOutWidth = 40;     // int32
+inline constexpr std::size_t kOutHeight = 44;    // int32
 inline constexpr std::size_t kPrivateData = 64;  // void*
 inline constexpr std::size_t kSize = 72;
 static_assert(kDesired + kDescriptorBytes == kOutput);
@@ -388,13 +387,13 @@ inline constexpr std::size_t kSize = 20;
 // imGetSourceVideo: the file reference is the first parameter, this record
 // the second.
 namespace sourcevideorec {
-inline constexpr std::size_t kPrivateData = 0;       // void*
-inline constexpr std::size_t kTime = 8;              // int64 host ticks
-inline constexpr std::size_t kFormats = 16;          // const FrameFormat*
-inline constexpr std::size_t kFormatCount = 24;      // int32
-inline constexpr std::size_t kQuality = 28;          // int32
-inline constexpr std::size_t kOutPPix = 32;          // PPixHand*
-inline constexpr std::size_t kPassThrough = 40;      // void*, for the PPix Cache Suite
+inline constexpr std::size_t kPrivateData = 0;        // void*
+inline constexpr std::size_t kTime = 8;               // int64 host ticks
+inline constexpr std::size_t kFormats = 16;           // const FrameFormat*
+inline constexpr std::size_t kFormatCount = 24;       // int32
+inline constexpr std::size_t kQuality = 28;           // int32
+inline constexpr std::size_t kOutPPix = 32;           // PPixHand*
+inline constexpr std::size_t kPassThrough = 40;       // void*, for the PPix Cache Suite
 inline constexpr std::size_t kPassThroughValue = 48;  // int32, likewise
 inline constexpr std::size_t kSize = 56;
 }  // namespace sourcevideorec

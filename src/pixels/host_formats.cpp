@@ -45,10 +45,10 @@ constexpr PlaneLayout packedRgb(int32_t depth, bool alpha) {
             .valid = true};
 }
 
-constexpr std::array kPlanar420 = {
-    fourCC("yv12"), fourCC("yv1f"), fourCC("yv17"), fourCC("yv1F"), fourCC("yvi2"), fourCC("yvif"),
-    fourCC("yvi7"), fourCC("yviF"), fourCC("Yv12"), fourCC("Yv1f"), fourCC("Yv17"), fourCC("Yv1F"),
-    fourCC("Yvi2"), fourCC("Yvif"), fourCC("Yvi7"), fourCC("YviF")};
+constexpr std::array kPlanar420 = {fourCC("yv12"), fourCC("yv1f"), fourCC("yv17"), fourCC("yv1F"),
+                                   fourCC("yvi2"), fourCC("yvif"), fourCC("yvi7"), fourCC("yviF"),
+                                   fourCC("Yv12"), fourCC("Yv1f"), fourCC("Yv17"), fourCC("Yv1F"),
+                                   fourCC("Yvi2"), fourCC("Yvif"), fourCC("Yvi7"), fourCC("YviF")};
 constexpr std::array kNv12 = {fourCC("nv12"), fourCC("nv10"), fourCC("nv13"), fourCC("nv11"),
                               fourCC("nvi2"), fourCC("nvi0"), fourCC("nvi3"), fourCC("nvi1")};
 constexpr std::array kNv21 = {fourCC("Nv12"), fourCC("Nv10"), fourCC("Nv13"), fourCC("Nv11"),
@@ -59,37 +59,25 @@ constexpr std::array kP010 = {fourCC("p010"), fourCC("p01f"), fourCC("p0i0"), fo
                               fourCC("PHL0"), fourCC("PHLf"), fourCC("Phl0"), fourCC("Phlf")};
 
 constexpr std::array<CatalogueEntry, 25> kPacked = {{
-    {fourCC("yuy2"), packed422(8)},
-    {fourCC("yuy3"), packed422(8)},
-    {fourCC("uyvy"), packed422(8)},
-    {fourCC("uyv7"), packed422(8)},
-    {fourCC("v210"), packed422(10)},
-    {fourCC("v211"), packed422(10)},
-    {fourCC("v21f"), packed422(10)},
-    {fourCC("vuyx"), packedVuy(8, false)},
-    {fourCC("vux7"), packedVuy(8, false)},
-    {fourCC("vuya"), packedVuy(8, true)},
-    {fourCC("VUYA"), packedVuy(8, true)},
-    {fourCC("VUyx"), packedVuy(32, false)},
-    {fourCC("VUx7"), packedVuy(32, false)},
-    {fourCC("VUya"), packedVuy(32, true)},
-    {fourCC("vUYa"), packedVuy(32, true)},
-    {fourCC("bgrx"), packedRgb(8, false)},
-    {fourCC("bgra"), packedRgb(8, true)},
-    {fourCC("Bgrx"), packedRgb(16, false)},
-    {fourCC("Bgra"), packedRgb(16, true)},
-    {fourCC("BGrx"), packedRgb(32, false)},
-    {fourCC("BGra"), packedRgb(32, true)},
-    {fourCC("BGxL"), packedRgb(32, false)},
-    {fourCC("BGaL"), packedRgb(32, true)},
-    {fourCC("RGB1"), packedRgb(10, false)},
+    {fourCC("yuy2"), packed422(8)},         {fourCC("yuy3"), packed422(8)},
+    {fourCC("uyvy"), packed422(8)},         {fourCC("uyv7"), packed422(8)},
+    {fourCC("v210"), packed422(10)},        {fourCC("v211"), packed422(10)},
+    {fourCC("v21f"), packed422(10)},        {fourCC("vuyx"), packedVuy(8, false)},
+    {fourCC("vux7"), packedVuy(8, false)},  {fourCC("vuya"), packedVuy(8, true)},
+    {fourCC("VUYA"), packedVuy(8, true)},   {fourCC("VUyx"), packedVuy(32, false)},
+    {fourCC("VUx7"), packedVuy(32, false)}, {fourCC("VUya"), packedVuy(32, true)},
+    {fourCC("vUYa"), packedVuy(32, true)},  {fourCC("bgrx"), packedRgb(8, false)},
+    {fourCC("bgra"), packedRgb(8, true)},   {fourCC("Bgrx"), packedRgb(16, false)},
+    {fourCC("Bgra"), packedRgb(16, true)},  {fourCC("BGrx"), packedRgb(32, false)},
+    {fourCC("BGra"), packedRgb(32, true)},  {fourCC("BGxL"), packedRgb(32, false)},
+    {fourCC("BGaL"), packedRgb(32, true)},  {fourCC("RGB1"), packedRgb(10, false)},
     {fourCC("@HL1"), packedRgb(10, false)},
 }};
 
-constexpr std::array k8BitSdr = {
-    fourCC("bgra"), fourCC("bgrx"), fourCC("vuyx"), fourCC("vux7"), fourCC("vuya"), fourCC("VUYA"),
-    fourCC("yuy2"), fourCC("yuy3"), fourCC("uyvy"), fourCC("uyv7"), fourCC("vuyp"), fourCC("vup7"),
-    fourCC("prgb"), fourCC("xrgb"), fourCC("bgrp"), fourCC("argb")};
+constexpr std::array k8BitSdr = {fourCC("bgra"), fourCC("bgrx"), fourCC("vuyx"), fourCC("vux7"),
+                                 fourCC("vuya"), fourCC("VUYA"), fourCC("yuy2"), fourCC("yuy3"),
+                                 fourCC("uyvy"), fourCC("uyv7"), fourCC("vuyp"), fourCC("vup7"),
+                                 fourCC("prgb"), fourCC("xrgb"), fourCC("bgrp"), fourCC("argb")};
 constexpr std::array k32f = {fourCC("BGra"), fourCC("BGrx"), fourCC("BGaL"), fourCC("BGxL"),
                              fourCC("VUya"), fourCC("VUyx"), fourCC("vUYa"), fourCC("VUx7")};
 constexpr std::array kRgb = {fourCC("argb"), fourCC("prgb"), fourCC("xrgb"), fourCC("bgrp"),

@@ -19,8 +19,8 @@ const AVPixFmtDescriptor* descriptorOf(int32_t pixelFormat) {
 
 PlaneLayout layoutOfFfmpegFormat(int32_t pixelFormat) {
     const AVPixFmtDescriptor* d = descriptorOf(pixelFormat);
-    constexpr uint64_t kUnusable = AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
-                                   AV_PIX_FMT_FLAG_HWACCEL;
+    constexpr uint64_t kUnusable =
+        AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL;
     if (d == nullptr || d->nb_components == 0 || (d->flags & kUnusable) != 0) {
         return {};
     }

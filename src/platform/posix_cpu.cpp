@@ -28,12 +28,11 @@ CpuFeatures detectFeatures() {
     }
     features.sse42 = (ecx & bit_SSE4_2) != 0;
     // AVX-encoded instructions fault unless the OS saves the YMM state too.
-    const bool osSavesYmm =
-        (ecx & bit_OSXSAVE) != 0 && (ecx & bit_AVX) != 0 && (enabledStateMask() & 0x6) == 0x6;
+    const bool osSavesYmm = (ecx & bit_OSXSAVE) != 0 && (enabledStateMask() & 0x6) == 0x6;
     if (!osSavesYmm) {
         return features;
     }
-    features.fma = (ecx & bit_FMA) != 0;
+    features.fma = (ecx & bit_AVX) != 0 && (ecx & bit_FMA) != 0;
     unsigned leaf7ebx = 0;
     if (__get_cpuid_count(7, 0, &eax, &leaf7ebx, &ecx, &edx) != 0) {
         features.avx2 = (leaf7ebx & bit_AVX2) != 0;

@@ -282,6 +282,7 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
     }
     // 5. Otherwise seek to the keyframe at or before n.
     bool seeked = false;
+    bool landedEarly = false;
     if (!forward) {
         // Intra-only streams take the first picture after the seek, so they
         // aim at frame n itself. Other streams aim at the earliest time that
@@ -296,11 +297,15 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
             return sought;
         }
         seeked = true;
-        // 6. Every picture of an intra-only stream is a seek target: take the first.
+        // 6. Every picture of an intra-only stream is a seek target: take the
+        // first, unless the demuxer landed before n (NUT seeks to syncpoints,
+        // which need not precede every picture); then decode on to n.
         if (intraOnly_) {
             FrameResult result = decodeNext();
             result.seeked = true;
-            if (result.status == DecodeStatus::Ok) {
+            if (result.status == DecodeStatus::Ok && currentIndex_ >= 0 && currentIndex_ < n) {
+                landedEarly = true;
+            } else if (result.status == DecodeStatus::Ok) {
                 if (currentIndex_ < 0) {
                     currentIndex_ = n;
                     result.notExact = true;
@@ -308,16 +313,17 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
                 result.frameIndex = currentIndex_;
                 result.notExact = result.notExact || currentIndex_ != n;
                 return result;
-            }
-            if (result.status == DecodeStatus::DecodeError &&
-                (result.errorCode == AVERROR(ENOSYS) || result.errorCode == AVERROR(EINVAL))) {
+            } else if (result.status == DecodeStatus::DecodeError &&
+                       (result.errorCode == AVERROR(ENOSYS) ||
+                        result.errorCode == AVERROR(EINVAL))) {
                 return serveUndecodable(n, result, true);
+            } else {
+                return result;
             }
-            return result;
         }
     }
     // 7. Decode forward to n; the pictures on the way feed the observer.
-    bool firstAfterSeek = seeked;
+    bool firstAfterSeek = seeked && !landedEarly;
     int32_t retries = 0;
     for (int64_t passed = 0;;) {
         FrameResult result = decodeNext();

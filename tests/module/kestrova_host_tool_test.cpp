@@ -80,7 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"CommandHelp", {"report", "--help"}, 0, "Usage: kestrova-host [options] report"},
         UsageCase{"NoCommand", {}, 1, "no command given"},
         UsageCase{"UnknownOption", {"formats", "--fast"}, 1, "unknown option --fast"},
-        UsageCase{"LogLevelOutOfRange", {"--log-level", "9", "formats"}, 1, "from 0 to 5"}));
+        UsageCase{"LogLevelOutOfRange", {"--log-level", "9", "formats"}, 1, "from 0 to 5"},
+        UsageCase{"RangeBackwards", {"frames", "x", "--range", "5:2"}, 1, "A < B"},
+        UsageCase{"AtAndRange", {"frames", "x", "--at", "1", "--range", "0:2"}, 1, "not both"}));
 
 }  // namespace
 }  // namespace kestrova::moduletest

@@ -56,26 +56,19 @@ uint64_t hashPicture(const AVFrame* frame) {
     if (descriptor == nullptr || (descriptor->flags & AV_PIX_FMT_FLAG_HWACCEL) != 0) {
         return 0;
     }
-    int maxStep[4] = {};
-    for (int c = 0; c < descriptor->nb_components; ++c) {
-        const AVComponentDescriptor& component = descriptor->comp[c];
-        maxStep[component.plane] = std::max(maxStep[component.plane], component.step);
-    }
-    for (int plane = 0; plane < 4; ++plane) {
-        if (maxStep[plane] == 0 || frame->data[plane] == nullptr) {
-            continue;
+    const auto& fn = ffmpeg::FfmpegRuntime::instance().fn();
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    for (int plane = 0; plane < 4 && frame->data[plane] != nullptr; ++plane) {
+        // The visible bytes of a row, packed formats included; never the padding.
+        const int bytes = fn.av_image_get_linesize(format, frame->width, plane);
+        if (bytes <= 0) {
+            break;
         }
-        const bool chroma = plane == 1 || plane == 2;
-        const int shiftW = chroma ? descriptor->log2_chroma_w : 0;
-        const int shiftH = chroma ? descriptor->log2_chroma_h : 0;
-        const int width = -((-frame->width) >> shiftW);
+        const int shiftH = plane == 1 || plane == 2 ? descriptor->log2_chroma_h : 0;
         const int rows = -((-frame->height) >> shiftH);
-        const std::size_t bytes = (descriptor->flags & AV_PIX_FMT_FLAG_BITSTREAM) != 0
-                                      ? (static_cast<std::size_t>(width) * maxStep[plane] + 7) / 8
-                                      : static_cast<std::size_t>(width) * maxStep[plane];
         for (int y = 0; y < rows; ++y) {
             add(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane],
-                bytes);
+                static_cast<std::size_t>(bytes));
         }
     }
     if ((descriptor->flags & AV_PIX_FMT_FLAG_PAL) != 0 && frame->data[1] != nullptr) {

@@ -15,6 +15,50 @@ bool parseLogLevel(std::string_view text, int32_t& level) {
     return ec == std::errc() && next == end && level >= 0 && level <= 5;
 }
 
+// A frame number: decimal, 0 to a billion (more than any clip has frames).
+bool parseFrame(std::string_view text, int64_t& frame) {
+    const char* end = text.data() + text.size();
+    const auto [next, ec] = std::from_chars(text.data(), end, frame);
+    return !text.empty() && ec == std::errc() && next == end && frame >= 0 && frame <= 1000000000;
+}
+
+bool parseFrameList(std::string_view text, std::vector<int64_t>& frames) {
+    while (true) {
+        const std::size_t comma = text.find(',');
+        int64_t frame = 0;
+        if (!parseFrame(text.substr(0, comma), frame)) {
+            return false;
+        }
+        frames.push_back(frame);
+        if (comma == std::string_view::npos) {
+            return true;
+        }
+        text.remove_prefix(comma + 1);
+    }
+}
+
+bool parseRange(std::string_view text, std::pair<int64_t, int64_t>& range) {
+    const std::size_t colon = text.find(':');
+    return colon != std::string_view::npos && parseFrame(text.substr(0, colon), range.first) &&
+           parseFrame(text.substr(colon + 1), range.second) && range.first < range.second;
+}
+
+// Four printable characters, the first stored in the lowest byte.
+bool parseFourCC(std::string_view text, uint32_t& format) {
+    if (text.size() != 4) {
+        return false;
+    }
+    format = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 32 || c > 126) {
+            return false;
+        }
+        format |= uint32_t{c} << (8 * i);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, std::string& error) {
@@ -35,7 +79,9 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             value = word.substr(equals + 1);
         }
         const bool takesValue = name == "--module" || name == "--appdata" ||
-                                name == "--log-level" || name == "--stream";
+                                name == "--log-level" || name == "--stream" || name == "--at" ||
+                                name == "--range" || name == "--format" || name == "--out" ||
+                                name == "--sheet" || name == "--shuffle" || name == "--frames";
         if (takesValue && !value) {
             if (i + 1 == words.size()) {
                 error = name + " needs a value";
@@ -69,6 +115,48 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
                 return false;
             }
             out.options.stream = static_cast<int32_t>(stream);
+        } else if (name == "--at") {
+            out.options.at.clear();
+            if (!parseFrameList(*value, out.options.at)) {
+                error = "--at needs frame numbers separated by commas, not '" + *value + "'";
+                return false;
+            }
+        } else if (name == "--range") {
+            std::pair<int64_t, int64_t> range;
+            if (!parseRange(*value, range)) {
+                error = "--range needs A:B with frame numbers A < B, not '" + *value + "'";
+                return false;
+            }
+            out.options.range = range;
+        } else if (name == "--format") {
+            uint32_t format = 0;
+            if (!parseFourCC(*value, format)) {
+                error = "--format needs a four-character code such as bgra, not '" + *value + "'";
+                return false;
+            }
+            out.options.format = format;
+        } else if (name == "--out") {
+            out.options.out = *value;
+        } else if (name == "--sheet") {
+            out.options.sheet = *value;
+        } else if (name == "--shuffle") {
+            uint64_t seed = 0;
+            const char* end = value->data() + value->size();
+            const auto [next, ec] = std::from_chars(value->data(), end, seed);
+            if (ec != std::errc() || next != end) {
+                error = "--shuffle needs a decimal seed, not '" + *value + "'";
+                return false;
+            }
+            out.options.shuffle = seed;
+        } else if (name == "--frames") {
+            int64_t frames = 0;
+            if (!parseFrame(*value, frames) || frames == 0) {
+                error = "--frames needs a positive frame count, not '" + *value + "'";
+                return false;
+            }
+            out.options.frames = frames;
+        } else if (name == "--hash") {
+            out.options.hash = true;
         } else if (name == "--json") {
             out.options.json = true;
         } else if (name == "--help" || name == "-h") {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrova::cli {
@@ -19,7 +20,16 @@ struct GlobalOptions {
     std::filesystem::path module;  // empty: Kestrova.prm beside the program
     std::optional<std::filesystem::path> appData;
     std::optional<int32_t> logLevel;
-    std::optional<int32_t> stream;  // info: the host stream to open with
+    std::optional<int32_t> stream;  // info, frames: the host stream to open with
+    // frames and play
+    std::vector<int64_t> at;                           // --at N,N,...
+    std::optional<std::pair<int64_t, int64_t>> range;  // --range A:B: frames A..B-1
+    std::optional<uint32_t> format;                    // --format FOURCC, catalogue spelling
+    std::optional<std::filesystem::path> out;          // --out DIR
+    std::optional<std::filesystem::path> sheet;        // --sheet PNG
+    bool hash = false;
+    std::optional<uint64_t> shuffle;  // --shuffle SEED
+    std::optional<int64_t> frames;    // play --frames N
     bool json = false;
     bool help = false;
 };

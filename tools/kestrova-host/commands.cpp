@@ -13,10 +13,36 @@ const Command kCommands[] = {
     {"info", "FILE", 1, "open a file and print what the host learns about it",
      "Initialises the importer, opens FILE (imOpenFile8, host stream 0 or --stream S)\n"
      "and asks imGetInfo8 for every host stream and imGetPreferredFrameSize for each\n"
-     "size, then closes the file. With --json: {\"answer\": N, \"streams\": [...]}.\n"
+     "size, then the pixel formats the clip offers (imGetIndPixelFormat, with the\n"
+     "importer's reason from its log at log level 3 or more) and its colour spaces\n"
+     "(imGetIndColorSpace), then closes the file. With --json: {\"answer\": N,\n"
+     "\"streams\": [...], \"pixelFormats\": [{fourcc, reason}], \"colorSpaces\": [...]}.\n"
      "Exit 0 when opened, 3 when the importer declined the file (the answer and the\n"
      "logged reason go to standard error), 2 when initialisation fails.\n",
      runInfo},
+    {"frames", "FILE", 1, "request frames of a file and report, hash or save them",
+     "Opens FILE (host stream 0 or --stream S), negotiates the pixel format\n"
+     "(imGetIndPixelFormat, then imSelectClipFrameDescriptor wishing for --format\n"
+     "FOURCC if given) and requests each frame with imGetSourceVideo at its start\n"
+     "time. Which frames: --at N,N,... or --range A:B (frames A to B-1), default\n"
+     "the first 250 of the clip. --shuffle SEED requests them in a shuffled order\n"
+     "but prints them by frame number, so runs can be compared. Per frame: number,\n"
+     "delivered FourCC, whether the host's frame cache served it, and with --hash a\n"
+     "64-bit FNV-1a hash of the picture's bytes without row padding. --out DIR\n"
+     "writes frame_NNNNNN.png per frame, --sheet PNG one labelled contact sheet.\n"
+     "With --json: [{\"frame\", \"fourcc\", \"fromCache\", \"hash\"}] (\"answer\"\n"
+     "instead for a failed frame). FourCCs are written first character first, as\n"
+     "in bgra. Exit 2 when any frame fails, 3 when the file is declined.\n",
+     runFrames},
+    {"play", "FILE", 1, "play frames in order and measure the frame rate",
+     "Opens FILE like frames and requests frames 0 to N-1 (--frames N, default the\n"
+     "first 120) in order, disposing each delivered frame as a displaying host does.\n"
+     "The first pass runs with the host's frame cache off (lookups miss; frames are\n"
+     "still added), the second with it on, served from it. Prints frames per second\n"
+     "and milliseconds per frame of both passes. With --json: {\"fourcc\",\n"
+     "\"frames\", \"fps\", \"msPerFrame\", \"fromCache\", \"failed\", \"cached\": {the\n"
+     "same four of the cached pass}}. Exit 2 when any frame fails.\n",
+     runPlay},
     {"report", "", 0, "print the capability report the importer writes",
      "Initialises the importer, which writes SUPPORTED-CODECS.md into the per-user\n"
      "data folder, then prints the report's path on the first line and its contents\n"
@@ -29,7 +55,15 @@ const char kGlobalOptions[] =
     "  --module PATH     the importer module (default: Kestrova.prm beside this program)\n"
     "  --appdata DIR     per-user data folder for this run (sets LOCALAPPDATA, creates DIR)\n"
     "  --log-level N     write logLevel=N (0..5) into the preferences file before the run\n"
-    "  --stream S        info: the host stream to open the file with (default 0)\n"
+    "  --stream S        info, frames, play: the host stream to open with (default 0)\n"
+    "  --format FOURCC   frames, play: the pixel format to wish for (e.g. bgra)\n"
+    "  --at N,N,...      frames: these frames\n"
+    "  --range A:B       frames: frames A to B-1\n"
+    "  --shuffle SEED    frames: request in a shuffled order\n"
+    "  --hash            frames: print a hash of each picture\n"
+    "  --out DIR         frames: write each frame as DIR/frame_NNNNNN.png\n"
+    "  --sheet PNG       frames: write a contact sheet of the frames\n"
+    "  --frames N        play: the number of frames to play\n"
     "  --json            machine-readable output\n"
     "  --help            this text; 'kestrova-host help COMMAND' for one command\n"
     "Exit codes: 0 ok, 1 usage error, 2 the importer failed, 3 the file was declined.\n";

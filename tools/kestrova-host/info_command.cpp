@@ -1,11 +1,14 @@
 // kestrova-host info: opens a file the way the host does and prints
 // everything the host learns about each of its streams.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "clip_frames.h"
 #include "clip_records.h"
 #include "commands.h"
+#include "frame_records.h"
 #include "importer_session.h"
 #include "json_writer.h"
 
@@ -14,6 +17,93 @@ namespace {
 
 // More host streams or sizes than any file has; stops a runaway loop.
 constexpr int32_t kMaxIterations = 4096;
+
+struct PixelFormatReport {
+    uint32_t format = 0;
+    std::string reason;  // empty when the log does not carry it
+};
+
+// What the clip offers for delivery, asked after imGetInfo8 described it.
+struct DeliveryReport {
+    std::vector<PixelFormatReport> formats;
+    std::vector<hostsim::ColorSpaceAnswer> colorSpaces;
+};
+
+// The reason the importer logs with each candidate: "imGetIndPixelFormat[I] =
+// FOURCC (REASON)". The host interface itself carries only the FourCC. Read
+// after shutdown, which flushes the log.
+std::string candidateReason(const ImporterSession& session, std::size_t index) {
+    const std::string line =
+        session.lastLogLine("imGetIndPixelFormat[" + std::to_string(index) + "] = ");
+    const std::size_t open = line.find(" (", line.find("] = "));
+    const std::size_t close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        return {};
+    }
+    return line.substr(open + 2, close - open - 2);
+}
+
+DeliveryReport deliveryReport(const hostsim::Host& host, void* clip) {
+    DeliveryReport report;
+    for (const uint32_t format : candidateFormats(host, clip)) {
+        report.formats.push_back({format, {}});
+    }
+    for (int32_t index = 0; index < kMaxIterations; ++index) {
+        const hostsim::ColorSpaceAnswer answer = hostsim::getIndColorSpace(host, clip, index);
+        if (answer.result != host::imNoErr) {
+            break;
+        }
+        report.colorSpaces.push_back(answer);
+    }
+    return report;
+}
+
+void printDeliveryText(const DeliveryReport& report) {
+    if (!report.formats.empty()) {
+        std::printf("pixel formats:\n");
+    }
+    for (std::size_t i = 0; i < report.formats.size(); ++i) {
+        const PixelFormatReport& f = report.formats[i];
+        std::printf("  %zu %s%s%s\n", i, fourCCText(f.format).c_str(), f.reason.empty() ? "" : "  ",
+                    f.reason.c_str());
+    }
+    if (!report.colorSpaces.empty()) {
+        std::printf("colour spaces:\n");
+    }
+    for (std::size_t i = 0; i < report.colorSpaces.size(); ++i) {
+        const hostsim::ColorSpaceAnswer& c = report.colorSpaces[i];
+        if (c.kind == host::colorspacerec::kKindIcc) {
+            std::printf("  %zu ICC profile, %d bytes\n", i, c.iccSize);
+        } else {
+            std::printf("  %zu primaries %d, transfer %d, matrix %d, %d-bit, %s range, %s%s\n", i,
+                        c.primaries, c.transfer, c.matrix, c.bitDepth,
+                        c.fullRange ? "full" : "limited", c.rgb ? "RGB" : "YUV",
+                        c.sceneReferred ? ", scene-referred" : "");
+        }
+    }
+}
+
+void addDeliveryJson(JsonWriter& json, const DeliveryReport& report) {
+    json.key("pixelFormats").beginArray();
+    for (const PixelFormatReport& f : report.formats) {
+        json.beginObject().key("fourcc").value(fourCCText(f.format));
+        json.key("reason").value(f.reason).endObject();
+    }
+    json.endArray().key("colorSpaces").beginArray();
+    for (const hostsim::ColorSpaceAnswer& c : report.colorSpaces) {
+        json.beginObject().key("kind").value(c.kind);
+        if (c.kind == host::colorspacerec::kKindIcc) {
+            json.key("iccSize").value(c.iccSize);
+        } else {
+            json.key("primaries").value(c.primaries).key("transfer").value(c.transfer);
+            json.key("matrix").value(c.matrix).key("bitDepth").value(c.bitDepth);
+            json.key("fullRange").boolean(c.fullRange != 0).key("rgb").boolean(c.rgb != 0);
+            json.key("sceneReferred").boolean(c.sceneReferred != 0);
+        }
+        json.endObject();
+    }
+    json.endArray();
+}
 
 struct StreamReport {
     int32_t index = 0;
@@ -83,7 +173,8 @@ void printText(const std::string& file, host::Result answer,
     }
 }
 
-std::string printJson(host::Result answer, const std::vector<StreamReport>& streams) {
+std::string printJson(host::Result answer, const std::vector<StreamReport>& streams,
+                      const DeliveryReport& delivery) {
     JsonWriter json;
     json.beginObject().key("answer").value(answer).key("streams").beginArray();
     for (const StreamReport& s : streams) {
@@ -115,7 +206,9 @@ std::string printJson(host::Result answer, const std::vector<StreamReport>& stre
         }
         json.endObject();
     }
-    return json.endArray().endObject().text();
+    json.endArray();
+    addDeliveryJson(json, delivery);
+    return json.endObject().text();
 }
 
 }  // namespace
@@ -131,6 +224,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
         return exitCode;
     }
     const hostsim::Host& host = session->host();
+    DeliveryReport delivery;
     const std::string& file = arguments[0];
     std::vector<uint8_t> prefs(host::kClipPrefsBytes);
     host.getPrefs8(prefs.data(), host::kClipPrefsBytes, true);
@@ -155,12 +249,22 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
                 break;
             }
         }
+        const bool hasVideo = std::any_of(streams.begin(), streams.end(),
+                                          [](const StreamReport& s) { return s.info.hasVideo; });
+        if (hasVideo) {
+            delivery = deliveryReport(host, opened.privateData);
+        }
     }
     hostsim::closeFile(host, opened.privateData);
+    session->host().shutdown();
+    for (std::size_t i = 0; i < delivery.formats.size(); ++i) {
+        delivery.formats[i].reason = candidateReason(*session, i);
+    }
     if (options.json) {
-        std::printf("%s\n", printJson(opened.result, streams).c_str());
+        std::printf("%s\n", printJson(opened.result, streams, delivery).c_str());
     } else if (opened.result == host::imNoErr) {
         printText(file, opened.result, streams);
+        printDeliveryText(delivery);
     }
     if (opened.result != host::imNoErr) {
         const std::string reason = session->lastLogLine("imOpenFile8");

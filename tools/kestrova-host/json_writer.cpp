@@ -1,5 +1,6 @@
 #include "json_writer.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace kestrova::cli {
@@ -151,6 +152,24 @@ JsonWriter& JsonWriter::value(std::string_view text) {
 JsonWriter& JsonWriter::value(int64_t number) {
     separate();
     out_ += std::to_string(number);
+    return *this;
+}
+
+JsonWriter& JsonWriter::boolean(bool flag) {
+    separate();
+    out_ += flag ? "true" : "false";
+    return *this;
+}
+
+JsonWriter& JsonWriter::number(double number, int decimals) {
+    separate();
+    if (!std::isfinite(number)) {
+        out_ += "null";
+        return *this;
+    }
+    char text[400];
+    std::snprintf(text, sizeof text, "%.*f", decimals, number);
+    out_ += text;
     return *this;
 }
 

@@ -19,6 +19,10 @@ class JsonWriter {
     JsonWriter& value(std::string_view text);
     JsonWriter& value(const char* text) { return value(std::string_view(text)); }
     JsonWriter& value(int64_t number);
+    // Named apart from value(): an integer argument would convert to either.
+    JsonWriter& boolean(bool flag);
+    // Finite numbers with up to `decimals` fraction digits; others as null.
+    JsonWriter& number(double number, int decimals);
 
     const std::string& text() const { return out_; }
 

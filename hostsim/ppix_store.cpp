@@ -1,0 +1,125 @@
+#include "ppix_store.h"
+
+namespace kestrova::hostsim {
+namespace {
+
+constexpr host::Result kError = 1;
+
+}  // namespace
+
+host::Result PPixStore::create(uint32_t format, int32_t width, int32_t height,
+                               const PPixCreatorFields& creator, host::PPixHand* out) {
+    *out = nullptr;
+    std::unique_ptr<PPixBuffer> buffer = PPixBuffer::create(format, width, height, creator);
+    if (!buffer) {
+        return kError;
+    }
+    std::lock_guard lock(mutex_);
+    host::PPixHand handle = buffer.get();
+    live_[handle] = {std::move(buffer), 1};
+    ++created_;
+    *out = handle;
+    return host::imNoErr;
+}
+
+void PPixStore::release(host::PPixHand ppix) {
+    const auto found = live_.find(ppix);
+    if (found == live_.end()) {
+        ++badDisposals_;
+    } else if (--found->second.references == 0) {
+        live_.erase(found);
+    }
+}
+
+host::Result PPixStore::dispose(host::PPixHand ppix) {
+    std::lock_guard lock(mutex_);
+    const bool known = live_.count(ppix) != 0;
+    release(ppix);
+    return known ? host::imNoErr : kError;
+}
+
+const PPixBuffer* PPixStore::find(host::PPixHand ppix) const {
+    std::lock_guard lock(mutex_);
+    const auto found = live_.find(ppix);
+    return found == live_.end() ? nullptr : found->second.buffer.get();
+}
+
+std::size_t PPixStore::live() const {
+    std::lock_guard lock(mutex_);
+    return live_.size();
+}
+
+int64_t PPixStore::created() const {
+    std::lock_guard lock(mutex_);
+    return created_;
+}
+
+int32_t PPixStore::badDisposals() const {
+    std::lock_guard lock(mutex_);
+    return badDisposals_;
+}
+
+void PPixStore::setCacheEnabled(bool enabled) {
+    std::lock_guard lock(mutex_);
+    cacheEnabled_ = enabled;
+}
+
+void PPixStore::clearCache() {
+    std::lock_guard lock(mutex_);
+    for (const auto& [key, ppix] : cache_) {
+        release(ppix);
+    }
+    cache_.clear();
+}
+
+host::Result PPixStore::addToCache(int32_t importerId, int32_t stream, host::PPixHand ppix,
+                                   int64_t frame) {
+    std::lock_guard lock(mutex_);
+    ++stats_.adds;
+    const auto found = live_.find(ppix);
+    if (found == live_.end()) {
+        return kError;
+    }
+    const CacheKey key{importerId, stream, frame, found->second.buffer->format()};
+    ++found->second.references;
+    if (const auto old = cache_.find(key); old != cache_.end()) {
+        release(old->second);
+        old->second = ppix;
+    } else {
+        cache_.emplace(key, ppix);
+    }
+    return host::imNoErr;
+}
+
+host::Result PPixStore::findInCache(int32_t importerId, int32_t stream, int64_t frame,
+                                    std::span<const host::FrameFormat> formats,
+                                    host::PPixHand* out) {
+    std::lock_guard lock(mutex_);
+    *out = nullptr;
+    for (const host::FrameFormat& wanted : formats) {
+        const auto found = cache_.find(CacheKey{importerId, stream, frame, wanted.format});
+        if (!cacheEnabled_ || found == cache_.end()) {
+            continue;
+        }
+        Live& entry = live_.at(found->second);
+        const bool sizeMatches = (wanted.width <= 0 || wanted.width == entry.buffer->width()) &&
+                                 (wanted.height <= 0 || wanted.height == entry.buffer->height());
+        if (sizeMatches) {
+            ++entry.references;
+            ++stats_.hits;
+            *out = found->second;
+            return host::imNoErr;
+        }
+    }
+    ++stats_.misses;
+    return kError;
+}
+
+HostCacheStats PPixStore::cacheStats() const {
+    std::lock_guard lock(mutex_);
+    HostCacheStats stats = stats_;
+    stats.entries = cache_.size();
+    return stats;
+}
+
+}  // namespace kestrova::hostsim

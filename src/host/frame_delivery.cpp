@@ -1,0 +1,194 @@
+#include "host/frame_delivery.h"
+
+#include <limits>
+#include <utility>
+
+#include "host/host_suites.h"
+#include "pixels/convert.h"
+#include "pixels/host_formats.h"
+#include "support/logger.h"
+
+namespace kestrova::host {
+
+const DeliveryMessages kSourceVideoMessages = {
+    "imGetSourceVideo: PPix Creator 2 Suite unavailable",
+    "imGetSourceVideo: CreatePPix failed (err=%d) for %s format %s",
+    "imGetSourceVideo: PPix Suite unavailable",
+    "imGetSourceVideo: PPix2 Suite unavailable for planar format",
+    "imGetSourceVideo: GetYUV420PlanarBuffers failed err=%d for %s",
+    "imGetSourceVideo: PPix2 Suite unavailable for biplanar format %s",
+    "imGetSourceVideo: GetYUV420PlanarBuffers failed for biplanar err=%d %s",
+    "imGetSourceVideo: GetPixels returned null for %s",
+    "imGetSourceVideo: GetRowBytes returned 0 for %s",
+    "imGetSourceVideo: %s",
+    "imGetSourceVideo: conversion kind %s using fallback (grey frames); this is logged once per "
+    "clip",
+    "imGetSourceVideo: conversion kind %s using fallback",
+    "imGetSourceVideo: delivery failed (%s) for frame %lld of %s",
+};
+
+namespace {
+
+// The formats are runtime tables of texts, checked by their use here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+template <typename... Args>
+void logLine(LogLevel level, const char* format, Args... args) {
+    Logger::log(level, format, args...);
+}
+#pragma GCC diagnostic pop
+
+// Releases a PPix unless ownership passes to the caller.
+class PPixHolder {
+  public:
+    PPixHolder(const PPixSuite* suite, PPixHand ppix) : suite_(suite), ppix_(ppix) {}
+    ~PPixHolder() {
+        if (ppix_ && suite_ && suite_->dispose) {
+            suite_->dispose(ppix_);
+        }
+    }
+    PPixHolder(const PPixHolder&) = delete;
+    PPixHolder& operator=(const PPixHolder&) = delete;
+    PPixHand release() { return std::exchange(ppix_, nullptr); }
+
+  private:
+    const PPixSuite* suite_;
+    PPixHand ppix_;
+};
+
+bool planarDestination(PPixHand ppix, uint32_t format, const DeliveryClip& clip,
+                       const DeliveryMessages& m, DestinationBuffers& out) {
+    const PPix2Suite* suite = HostSuites::ppix2Suite();
+    const bool planar = isPlanar420Format(format);
+    const std::string name = printableFourCC(format);
+    if (!suite || !suite->getYUV420PlanarBuffers) {
+        if (planar) {
+            logLine(LogLevel::Error, m.planarSuiteMissing);
+        } else {
+            logLine(LogLevel::Error, m.biplanarSuiteMissing, name.c_str());
+        }
+        return false;
+    }
+    char* y = nullptr;
+    char* u = nullptr;
+    char* v = nullptr;
+    uint32_t yRow = 0, uRow = 0, vRow = 0;
+    const int32_t err =
+        suite->getYUV420PlanarBuffers(ppix, kPPixReadWrite, &y, &yRow, &u, &uRow, &v, &vRow);
+    const bool complete = planar ? (y && u && v && yRow && uRow && vRow) : (y && u && yRow && uRow);
+    if (err != 0 || !complete) {
+        if (planar) {
+            logLine(LogLevel::Error, m.planarBuffersFailed, err, clip.name.c_str());
+        } else {
+            logLine(LogLevel::Error, m.biplanarBuffersFailed, err, name.c_str());
+        }
+        return false;
+    }
+    out.planes[0] = {reinterpret_cast<uint8_t*>(y), yRow};
+    out.planes[1] = {reinterpret_cast<uint8_t*>(u), uRow};
+    if (planar) {
+        out.planes[2] = {reinterpret_cast<uint8_t*>(v), vRow};
+    }
+    return true;
+}
+
+bool packedDestination(const PPixSuite& suite, PPixHand ppix, const DeliveryClip& clip,
+                       const DeliveryMessages& m, DestinationBuffers& out) {
+    char* pixels = nullptr;
+    if (suite.getPixels(ppix, kPPixReadWrite, &pixels) != 0 || !pixels) {
+        logLine(LogLevel::Error, m.pixelsNull, clip.name.c_str());
+        return false;
+    }
+    int32_t rowBytes = 0;
+    if (suite.getRowBytes(ppix, &rowBytes) != 0 || rowBytes == 0) {
+        logLine(LogLevel::Error, m.rowBytesZero, clip.name.c_str());
+        return false;
+    }
+    out.packed = {reinterpret_cast<uint8_t*>(pixels), rowBytes};
+    return true;
+}
+
+void reportDivergence(const DeliveryClip& clip, const ConvertResult& result, int64_t frameNumber,
+                      bool fromCache, const DeliveryMessages& m) {
+    if (!result.route.layoutDiffers) {
+        return;
+    }
+    const DivergenceEvent event{result.route.expectedFormat,
+                                result.route.actualFormat,
+                                result.route.route,
+                                frameNumber,
+                                fromCache,
+                                clip.hwFallbackActive,
+                                result.reason,
+                                clip.name};
+    std::string message;
+    if (clip.divergence.record(event, &message)) {
+        const bool unsupported = result.route.route == DeliveryRoute::Unsupported;
+        logLine(unsupported ? LogLevel::Error : LogLevel::Warning, m.divergence, message.c_str());
+    }
+}
+
+}  // namespace
+
+PPixHand deliverFrame(const DeliveryClip& clip, const TargetPlan& plan, const AVFrame* frame,
+                      int64_t frameNumber, bool fromCache, const DeliveryMessages& m) {
+    const PPixCreator2Suite* creator = HostSuites::ppixCreator2Suite();
+    if (!creator || !creator->createPPix) {
+        logLine(LogLevel::Error, m.creatorMissing);
+        return nullptr;
+    }
+    PPixHand created = nullptr;
+    const int32_t err =
+        creator->createPPix(&created, kPPixReadWrite, plan.format, clip.width, clip.height,
+                            clip.useFields, 0, clip.aspectNum, clip.aspectDen);
+    const PPixSuite* suite = HostSuites::ppixSuite();
+    PPixHolder ppix(suite, created);
+    if (err != 0 || !created) {
+        logLine(LogLevel::Error, m.createFailed, err, clip.name.c_str(),
+                printableFourCC(plan.format).c_str());
+        return nullptr;
+    }
+    if (!suite || !suite->getPixels || !suite->getRowBytes) {
+        logLine(LogLevel::Error, m.ppixSuiteMissing);
+        return nullptr;
+    }
+    DestinationBuffers destination;
+    destination.width = clip.width;
+    destination.height = clip.height;
+    const bool planes = isPlanar420Format(plan.format) || isBiplanarFormat(plan.format);
+    if (planes ? !planarDestination(created, plan.format, clip, m, destination)
+               : !packedDestination(*suite, created, clip, m, destination)) {
+        return nullptr;
+    }
+    const ConvertResult result = convertFrame(plan, frame, destination);
+    reportDivergence(clip, result, frameNumber, fromCache, m);
+    if (result.status != ConvertStatus::Ok) {
+        logLine(LogLevel::Error, m.deliveryFailed, result.reason.c_str(),
+                static_cast<long long>(frameNumber), clip.name.c_str());
+        return nullptr;
+    }
+    if (plan.kind == ConversionKind::Swscale || plan.kind == ConversionKind::Pack10Rgb) {
+        if (!clip.greyFramesReported) {
+            clip.greyFramesReported = true;
+            logLine(LogLevel::Warning, m.greyFirst, enumName(plan.kind));
+        } else {
+            logLine(LogLevel::Debug, m.greyAgain, enumName(plan.kind));
+        }
+    }
+    return ppix.release();
+}
+
+int64_t frameNumberAt(int64_t time, int32_t rateNum, int32_t rateDen, int64_t ticksPerSecond) {
+    if (rateNum <= 0 || rateDen <= 0 || ticksPerSecond <= 0 || time < 0) {
+        return 0;
+    }
+    using u128 = unsigned __int128;
+    const u128 divisor = static_cast<u128>(ticksPerSecond) * static_cast<u128>(rateDen);
+    const u128 frame =
+        (static_cast<u128>(time) * static_cast<u128>(rateNum) + divisor / 2) / divisor;
+    constexpr auto kMax = static_cast<u128>(std::numeric_limits<int64_t>::max());
+    return frame > kMax ? std::numeric_limits<int64_t>::max() : static_cast<int64_t>(frame);
+}
+
+}  // namespace kestrova::host

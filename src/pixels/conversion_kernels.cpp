@@ -1,0 +1,446 @@
+// Per-kind preparation and row loops of the kernel route. Everything a row
+// loop needs is checked once in prepareKernelJob, so ranges cannot fail.
+#include "pixels/conversion_kernels.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "ffmpeg/ffmpeg_runtime.h"
+
+namespace kestrova {
+namespace {
+
+const uint8_t* sourceRow(const AVFrame& frame, int plane, int32_t y) {
+    return frame.data[plane] + static_cast<int64_t>(y) * frame.linesize[plane];
+}
+
+uint8_t* destinationRow(const KernelJob& job, int32_t y, bool bottomUp) {
+    const int32_t row = bottomUp ? job.height - 1 - y : y;
+    return job.out + static_cast<int64_t>(row) * job.rowBytes;
+}
+
+uint16_t load16(const uint8_t* p, bool bigEndian) {
+    return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1])
+                     : static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+void store16(uint8_t* p, uint16_t v) {
+    std::memcpy(p, &v, 2);
+}
+
+void storeFloats(uint8_t* p, float b, float g, float r, float a) {
+    const float values[4] = {b, g, r, a};
+    std::memcpy(p, values, sizeof values);
+}
+
+int32_t depthOf(const AVPixFmtDescriptor& d) {
+    return std::clamp(d.comp[0].depth, 1, 16);
+}
+
+uint32_t maskOf(int32_t depth) {
+    return (1u << depth) - 1u;
+}
+
+bool hasAlphaPlane(const KernelJob& job) {
+    return (job.descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0 && job.frame->data[3] != nullptr &&
+           job.frame->linesize[3] != 0;
+}
+
+// Destination units per pixel from the row size and the destination width
+// (so a narrower frame keeps the host's pixel spacing), at least `minimum`;
+// 0 when the row cannot hold the working width at that spacing.
+int32_t strideFrom(const KernelJob& job, int32_t unitBytes, int32_t minimum) {
+    const int64_t row = std::abs(job.rowBytes);
+    const int64_t perPixel = row / (unitBytes * int64_t{std::max(job.destinationWidth, 1)});
+    const int64_t stride = std::clamp<int64_t>(perPixel, minimum, 1 << 20);
+    return stride * unitBytes * job.width <= row ? static_cast<int32_t>(stride) : 0;
+}
+
+// ---- PlaneCopy, PackedCopy ----
+void copyRows(const KernelJob& job, int32_t begin, int32_t end, bool bottomUp) {
+    const int64_t bytes =
+        std::min<int64_t>(std::abs(job.rowBytes), std::abs(job.frame->linesize[0]));
+    for (int32_t y = begin; y < end; ++y) {
+        std::memcpy(destinationRow(job, y, bottomUp), sourceRow(*job.frame, 0, y), bytes);
+    }
+}
+
+// ---- Shuffle ----
+void shuffleRows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVComponentDescriptor* c = job.descriptor->comp;
+    const bool alpha = job.descriptor->nb_components >= 4;
+    const int32_t step = c[0].step;
+    for (int32_t y = begin; y < end; ++y) {
+        const uint8_t* src = sourceRow(*job.frame, 0, y);
+        uint8_t* dst = destinationRow(job, y, true);
+        for (int32_t x = 0; x < job.width; ++x, src += step, dst += job.pixelStride) {
+            dst[0] = src[c[2].offset];
+            dst[1] = src[c[1].offset];
+            dst[2] = src[c[0].offset];
+            dst[3] = alpha ? src[c[3].offset] : 255;
+            std::memset(dst + 4, 0, job.pixelStride - 4);
+        }
+    }
+}
+
+// ---- InterleaveVuya ----
+void vuyaRows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const int32_t shiftY = job.descriptor->log2_chroma_h;
+    const bool alpha = hasAlphaPlane(job);
+    for (int32_t y = begin; y < end; ++y) {
+        const int32_t cy = y >> shiftY;
+        job.table->interleaveVuya(sourceRow(f, 0, y), sourceRow(f, 1, cy), sourceRow(f, 2, cy),
+                                  alpha ? sourceRow(f, 3, y) : nullptr, job.width,
+                                  job.descriptor->log2_chroma_w, destinationRow(job, y, false));
+    }
+}
+
+// ---- PackV210 ----
+void v210Rows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    for (int32_t y = begin; y < end; ++y) {
+        job.table->packV210(reinterpret_cast<const uint16_t*>(sourceRow(f, 0, y)),
+                            reinterpret_cast<const uint16_t*>(sourceRow(f, 1, y)),
+                            reinterpret_cast<const uint16_t*>(sourceRow(f, 2, y)), job.width,
+                            destinationRow(job, y, false));
+    }
+}
+
+// ---- Scale16u ----
+void scale16uRows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVComponentDescriptor* c = job.descriptor->comp;
+    const bool be = (job.descriptor->flags & AV_PIX_FMT_FLAG_BE) != 0;
+    const bool alpha = job.descriptor->nb_components >= 4;
+    const int32_t step = c[0].step;
+    const int32_t strideBytes = 2 * job.pixelStride;
+    for (int32_t y = begin; y < end; ++y) {
+        const uint8_t* src = sourceRow(*job.frame, 0, y);
+        uint8_t* dst = destinationRow(job, y, true);
+        for (int32_t x = 0; x < job.width; ++x, src += step, dst += strideBytes) {
+            store16(dst, scaleToWhitePoint(load16(src + c[2].offset, be)));
+            store16(dst + 2, scaleToWhitePoint(load16(src + c[1].offset, be)));
+            store16(dst + 4, scaleToWhitePoint(load16(src + c[0].offset, be)));
+            store16(dst + 6, alpha ? scaleToWhitePoint(load16(src + c[3].offset, be)) : 32768);
+            std::memset(dst + 8, 0, strideBytes - 8);
+        }
+    }
+}
+
+// ---- FloatNormalize ----
+struct SampleReader {
+    const AVComponentDescriptor* c;
+    bool wide;  // 16-bit samples
+    bool be;
+    uint32_t mask;
+    uint32_t operator()(const uint8_t* row, int component, int32_t index) const {
+        const uint8_t* p =
+            row + static_cast<int64_t>(index) * c[component].step + c[component].offset;
+        const uint32_t raw = wide ? load16(p, be) : *p;
+        return (raw >> c[component].shift) & mask;
+    }
+};
+
+SampleReader readerOf(const KernelJob& job) {
+    const int32_t depth = depthOf(*job.descriptor);
+    return {job.descriptor->comp, depth > 8, (job.descriptor->flags & AV_PIX_FMT_FLAG_BE) != 0,
+            maskOf(depth)};
+}
+
+void normalizeRows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const SampleReader read = readerOf(job);
+    const float m = static_cast<float>(read.mask);
+    const int32_t strideBytes = 4 * job.pixelStride;
+    const bool alpha = hasAlphaPlane(job);
+    for (int32_t y = begin; y < end; ++y) {
+        const bool bottomUp = job.shape == NormalizeShape::PackedRgb;
+        uint8_t* dst = destinationRow(job, y, bottomUp);
+        const uint8_t* luma = sourceRow(f, 0, y);
+        const int32_t cy = y >> d.log2_chroma_h;
+        for (int32_t x = 0; x < job.width; ++x, dst += strideBytes) {
+            const int32_t cx = x >> d.log2_chroma_w;
+            switch (job.shape) {
+                case NormalizeShape::PlanarYuv:
+                    storeFloats(dst, read(sourceRow(f, 2, cy), 2, cx) / m,
+                                read(sourceRow(f, 1, cy), 1, cx) / m, read(luma, 0, x) / m,
+                                alpha ? read(sourceRow(f, 3, y), 3, x) / m : 1.0f);
+                    break;
+                case NormalizeShape::SemiPlanarYuv: {
+                    const uint8_t* chroma = sourceRow(f, 1, cy);
+                    storeFloats(dst, read(chroma, 2, cx) / m, read(chroma, 1, cx) / m,
+                                read(luma, 0, x) / m, 1.0f);
+                    break;
+                }
+                case NormalizeShape::Luma: {
+                    float value = 0.0f;
+                    if ((d.flags & AV_PIX_FMT_FLAG_FLOAT) != 0) {
+                        std::memcpy(&value, luma + int64_t{x} * d.comp[0].step + d.comp[0].offset,
+                                    4);
+                    } else {
+                        value = read(luma, 0, x) / m;
+                    }
+                    storeFloats(dst, 0.5f, 0.5f, value, 1.0f);
+                    break;
+                }
+                case NormalizeShape::PackedRgb: {
+                    const uint8_t* p[4];
+                    for (int i = 0; i < 4; ++i) {
+                        p[i] = i < d.nb_components ? sourceRow(f, d.comp[i].plane, y) : nullptr;
+                    }
+                    // Packed YUV shares this path: its chroma is indexed per pair.
+                    storeFloats(dst, read(p[2], 2, cx) / m, read(p[1], 1, cx) / m,
+                                read(p[0], 0, x) / m,
+                                d.nb_components >= 4 ? read(p[3], 3, x) / m : 1.0f);
+                    break;
+                }
+            }
+            std::memset(dst + 16, 0, strideBytes - 16);
+        }
+    }
+}
+
+bool prepareNormalize(KernelJob& job) {
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const AVFrame& f = *job.frame;
+    const bool chroma1 = f.data[1] != nullptr && f.linesize[1] != 0;
+    const bool chroma2 = f.data[2] != nullptr && f.linesize[2] != 0;
+    if (d.nb_components >= 3 && (d.flags & AV_PIX_FMT_FLAG_PLANAR) != 0 && chroma1 && chroma2) {
+        job.shape = NormalizeShape::PlanarYuv;
+        job.alignment = 1 << d.log2_chroma_h;
+    } else if (d.nb_components >= 3 && chroma1 && !chroma2) {
+        job.shape = NormalizeShape::SemiPlanarYuv;
+        job.alignment = 2;
+    } else if (d.nb_components == 1) {
+        job.shape = NormalizeShape::Luma;
+        job.alignment = 1;
+    } else {
+        // Luma with alpha has no third component to read.
+        if (d.nb_components < 3) {
+            return false;
+        }
+        job.shape = NormalizeShape::PackedRgb;
+        job.alignment = 1;
+        // Every component is read from its own plane.
+        for (int i = 0; i < std::min<int>(d.nb_components, 4); ++i) {
+            if (f.data[d.comp[i].plane] == nullptr) {
+                return false;
+            }
+        }
+    }
+    job.pixelStride = strideFrom(job, 4, 4);
+    return job.pixelStride > 0;
+}
+
+// ---- MatrixToRgbFloat ----
+void matrixRows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const YuvToFloatCoefficients& k = job.coefficients;
+    const int32_t depth = depthOf(d);
+    const bool alpha = depth > 8 && hasAlphaPlane(job);
+    const bool planarChroma = f.data[2] != nullptr;
+    for (int32_t y = begin; y < end; ++y) {
+        const int32_t cy = y >> d.log2_chroma_h;
+        uint8_t* dst = destinationRow(job, y, true);
+        if (depth > 8) {
+            const auto row16 = [&](int plane, int32_t r) {
+                return reinterpret_cast<const uint16_t*>(sourceRow(f, plane, r));
+            };
+            const YuvRow16 row{row16(0, y),
+                               row16(1, cy),
+                               row16(2, cy),
+                               alpha ? row16(3, y) : nullptr,
+                               job.width,
+                               d.log2_chroma_w,
+                               static_cast<uint16_t>(maskOf(depth))};
+            job.table->yuvToRgbFloat(row, k, reinterpret_cast<float*>(dst));
+            continue;
+        }
+        // 8-bit: planar chroma, or NV12-style pairs at the format's offsets.
+        const uint8_t* luma = sourceRow(f, 0, y);
+        const uint8_t* cbRow =
+            planarChroma ? sourceRow(f, 1, cy) : sourceRow(f, 1, cy) + d.comp[1].offset;
+        const uint8_t* crRow =
+            planarChroma ? sourceRow(f, 2, cy) : sourceRow(f, 1, cy) + d.comp[2].offset;
+        const int32_t step = planarChroma ? 1 : 2;
+        for (int32_t x = 0; x < job.width; ++x, dst += 16) {
+            const int64_t c = int64_t{x >> d.log2_chroma_w} * step;
+            const float yv = (static_cast<float>(luma[x]) - k.yOffset) / k.yDivisor;
+            const float cb = (static_cast<float>(cbRow[c]) - k.cOffset) / k.cDivisor;
+            const float cr = (static_cast<float>(crRow[c]) - k.cOffset) / k.cDivisor;
+            storeFloats(dst, yv + k.cbToB * cb, yv + k.cbToG * cb + k.crToG * cr, yv + k.crToR * cr,
+                        1.0f);
+        }
+    }
+}
+
+bool prepareMatrix(KernelJob& job) {
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const AVFrame& f = *job.frame;
+    const int32_t depth = depthOf(d);
+    if (f.data[1] == nullptr || (depth > 8 && f.data[2] == nullptr) || d.nb_components < 3) {
+        return false;
+    }
+    job.coefficients = matrixCoefficients(f.colorspace, f.color_range == AVCOL_RANGE_JPEG, depth);
+    job.alignment = 1 << d.log2_chroma_h;
+    return 16 * int64_t{job.width} <= std::abs(job.rowBytes);
+}
+
+// ---- PlanarRgbFloat ----
+void planarFloatRows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const bool alpha = f.data[3] != nullptr && f.linesize[3] != 0;
+    const int32_t strideBytes = 4 * job.pixelStride;
+    const float one = 1.0f;
+    for (int32_t y = begin; y < end; ++y) {
+        const uint8_t* g = sourceRow(f, 0, y);
+        const uint8_t* b = sourceRow(f, 1, y);
+        const uint8_t* r = sourceRow(f, 2, y);
+        const uint8_t* a = alpha ? sourceRow(f, 3, y) : nullptr;
+        uint8_t* dst = destinationRow(job, y, true);
+        for (int32_t x = 0; x < job.width; ++x, dst += strideBytes) {
+            const int64_t at = int64_t{x} * 4;
+            std::memcpy(dst, b + at, 4);
+            std::memcpy(dst + 4, g + at, 4);
+            std::memcpy(dst + 8, r + at, 4);
+            std::memcpy(dst + 12, a ? a + at : reinterpret_cast<const uint8_t*>(&one), 4);
+            std::memset(dst + 16, 0, strideBytes - 16);
+        }
+    }
+}
+
+// ---- InterleaveBiplanar ----
+void interleaveBiplanar(const KernelJob& job) {
+    const AVFrame& f = *job.frame;
+    const bool wide = depthOf(*job.descriptor) > 8;
+    uint8_t* chroma = job.out + int64_t{job.destinationHeight} * job.rowBytes;
+    for (int32_t y = 0; y < job.height; ++y) {
+        const uint8_t* src = sourceRow(f, 0, y);
+        uint8_t* dst = destinationRow(job, y, false);
+        if (!wide) {
+            std::memcpy(dst, src, job.width);
+            continue;
+        }
+        for (int32_t x = 0; x < job.width; ++x) {
+            store16(dst + 2 * x, static_cast<uint16_t>(load16(src + 2 * x, false) << 6));
+        }
+    }
+    for (int32_t cy = 0; cy < job.height / 2; ++cy) {
+        const uint8_t* u = sourceRow(f, 1, cy);
+        const uint8_t* v = sourceRow(f, 2, cy);
+        uint8_t* dst = chroma + int64_t{cy} * job.rowBytes;
+        for (int32_t i = 0; i < job.width / 2; ++i) {
+            if (wide) {
+                store16(dst + 4 * i, static_cast<uint16_t>(load16(u + 2 * i, false) << 6));
+                store16(dst + 4 * i + 2, static_cast<uint16_t>(load16(v + 2 * i, false) << 6));
+            } else {
+                dst[2 * i] = u[i];
+                dst[2 * i + 1] = v[i];
+            }
+        }
+    }
+}
+
+}  // namespace
+
+YuvToFloatCoefficients matrixCoefficients(int32_t colorSpace, bool fullRange, int32_t depth) {
+    YuvToFloatCoefficients k{};
+    if (colorSpace == AVCOL_SPC_BT470BG || colorSpace == AVCOL_SPC_SMPTE170M) {
+        k.crToR = 1.402f, k.cbToG = -0.344136f, k.crToG = -0.714136f, k.cbToB = 1.772f;
+    } else if (colorSpace == AVCOL_SPC_BT2020_NCL) {
+        k.crToR = 1.4746f, k.cbToG = -0.1646f, k.crToG = -0.5714f, k.cbToB = 1.8814f;
+    } else {
+        k.crToR = 1.5748f, k.cbToG = -0.1873f, k.crToG = -0.4681f, k.cbToB = 1.8556f;
+    }
+    const int32_t d = std::clamp(depth, 8, 16);
+    const float s = static_cast<float>(1 << (d - 8));
+    const float m = static_cast<float>((1 << d) - 1);
+    k.cOffset = static_cast<float>(1 << (d - 1));
+    k.alphaDivisor = m;
+    if (fullRange) {
+        k.yOffset = 0.0f, k.yDivisor = m, k.cDivisor = m;
+    } else {
+        k.yOffset = 16.0f * s, k.yDivisor = 219.0f * s, k.cDivisor = 224.0f * s;
+    }
+    return k;
+}
+
+bool prepareKernelJob(KernelJob& job) {
+    const AVFrame& f = *job.frame;
+    const int64_t row = std::abs(job.rowBytes);
+    if (job.out == nullptr || row < 1 || job.width < 0 || job.height < 0) {
+        return false;
+    }
+    switch (job.kind) {
+        case ConversionKind::PlaneCopy:
+        case ConversionKind::PackedCopy:
+        case ConversionKind::Pack10Rgb:
+        case ConversionKind::Swscale:
+            return true;
+        default:
+            break;
+    }
+    if (job.descriptor == nullptr) {
+        return false;
+    }
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    switch (job.kind) {
+        case ConversionKind::Shuffle:
+            job.pixelStride = strideFrom(job, 1, 4);
+            return d.nb_components >= 3 && d.log2_chroma_w == 0 && job.pixelStride > 0;
+        case ConversionKind::InterleaveVuya:
+            job.alignment = 1 << d.log2_chroma_h;
+            return d.log2_chroma_w < 2 && f.data[1] && f.data[2] && 4 * int64_t{job.width} <= row;
+        case ConversionKind::PackV210:
+            job.alignment = 1;
+            return f.data[1] && f.data[2] && (int64_t{job.width} + 5) / 6 * 16 <= row;
+        case ConversionKind::Scale16u:
+            job.alignment = 1;
+            job.pixelStride = strideFrom(job, 2, 4);
+            return d.nb_components >= 3 && d.log2_chroma_w == 0 && job.pixelStride > 0;
+        case ConversionKind::FloatNormalize:
+            return prepareNormalize(job);
+        case ConversionKind::MatrixToRgbFloat:
+            return prepareMatrix(job);
+        case ConversionKind::PlanarRgbFloat:
+            job.alignment = 1;
+            job.pixelStride = strideFrom(job, 4, 4);
+            return f.data[0] && f.data[1] && f.data[2] && job.pixelStride > 0;
+        case ConversionKind::InterleaveBiplanar:
+            return f.data[1] && f.data[2] && int64_t{job.width} * (depthOf(d) > 8 ? 2 : 1) <= row;
+        default:
+            return false;
+    }
+}
+
+void runKernelRows(const KernelJob& job, int32_t begin, int32_t end) {
+    switch (job.kind) {
+        case ConversionKind::PlaneCopy:
+            return copyRows(job, begin, end, true);
+        case ConversionKind::PackedCopy:
+            return copyRows(job, begin, end, false);
+        case ConversionKind::Shuffle:
+            return shuffleRows(job, begin, end);
+        case ConversionKind::InterleaveVuya:
+            return vuyaRows(job, begin, end);
+        case ConversionKind::PackV210:
+            return v210Rows(job, begin, end);
+        case ConversionKind::Scale16u:
+            return scale16uRows(job, begin, end);
+        case ConversionKind::FloatNormalize:
+            return normalizeRows(job, begin, end);
+        case ConversionKind::MatrixToRgbFloat:
+            return matrixRows(job, begin, end);
+        case ConversionKind::PlanarRgbFloat:
+            return planarFloatRows(job, begin, end);
+        case ConversionKind::InterleaveBiplanar:
+            return interleaveBiplanar(job);
+        default:
+            return;
+    }
+}
+
+}  // namespace kestrova

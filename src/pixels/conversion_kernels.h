@@ -1,0 +1,58 @@
+// The conversion kernels of the kernel route: each writes a range of source
+// rows of a frame into the host's packed buffer, so ranges can run in
+// parallel on disjoint destination rows.
+#pragma once
+
+#include <cstdint>
+
+#include "pixels/kernel_table.h"
+#include "pixels/pixel_enums.h"
+
+struct AVFrame;
+struct AVPixFmtDescriptor;
+
+namespace kestrova {
+
+// The shape FloatNormalize takes for a frame's layout.
+enum class NormalizeShape : int32_t { PlanarYuv, SemiPlanarYuv, Luma, PackedRgb };
+
+struct KernelJob {
+    ConversionKind kind = ConversionKind::PlaneCopy;
+    const AVFrame* frame = nullptr;
+    const AVPixFmtDescriptor* descriptor = nullptr;  // null when FFmpeg has none
+    const KernelTable* table = nullptr;
+    uint8_t* out = nullptr;
+    int64_t rowBytes = 0;  // signed: negative for a bottom-up buffer
+    int32_t width = 0;     // working size: the frame's, clamped to the destination
+    int32_t height = 0;
+    int32_t destinationWidth = 0;
+    int32_t destinationHeight = 0;  // InterleaveBiplanar puts chroma after these rows
+    // Filled by prepareKernelJob.
+    int32_t alignment = 0;    // rows per split unit; 0 keeps the job on one thread
+    int32_t pixelStride = 0;  // destination units (bytes, words or floats) per pixel
+    NormalizeShape shape = NormalizeShape::PlanarYuv;
+    YuvToFloatCoefficients coefficients{};
+};
+
+// Checks what the kind needs from the frame and the destination and fills
+// the per-kind fields; false when the kernel refuses the job.
+bool prepareKernelJob(KernelJob& job);
+
+// Converts source rows [begin, end) of a prepared job.
+void runKernelRows(const KernelJob& job, int32_t begin, int32_t end);
+
+// The kernel route for a destination of width x height: clears the packed
+// buffer as the kind requires, then converts the frame, split over the
+// conversion pool where the kind allows. False when the kernel refuses.
+bool dispatchKernel(ConversionKind kind, const AVFrame& frame, uint8_t* out, int64_t rowBytes,
+                    int32_t width, int32_t height);
+
+// Scale16u: v scaled from 0..65535 to 0..32768, rounded to nearest.
+inline uint16_t scaleToWhitePoint(uint16_t v) {
+    return static_cast<uint16_t>((static_cast<uint32_t>(v) * 32768u + 32767u) / 65535u);
+}
+
+// MatrixToRgbFloat coefficients for an FFmpeg colour space and range.
+YuvToFloatCoefficients matrixCoefficients(int32_t colorSpace, bool fullRange, int32_t depth);
+
+}  // namespace kestrova

@@ -1,0 +1,89 @@
+#include "pixels/convert.h"
+
+#include <algorithm>
+
+#include "ffmpeg/ffmpeg_runtime.h"
+#include "pixels/conversion_kernels.h"
+#include "pixels/plane_routes.h"
+
+namespace kestrova {
+namespace {
+
+ConvertResult failed(ConvertResult result, ConvertStatus status, const char* reason) {
+    result.status = status;
+    result.reason = reason;
+    return result;
+}
+
+// Every plane the format's components use, up to the highest, must be there.
+bool hasRequiredPlanes(const AVFrame& frame, const AVPixFmtDescriptor* d) {
+    if (frame.data[0] == nullptr || frame.linesize[0] == 0) {
+        return false;
+    }
+    int planes = 1;
+    if (d != nullptr) {
+        for (int i = 0; i < std::min<int>(d->nb_components, 4); ++i) {
+            planes = std::max(planes, d->comp[i].plane + 1);
+        }
+    }
+    for (int p = 0; p < std::min(planes, 8); ++p) {
+        if (frame.data[p] == nullptr || frame.linesize[p] == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int64_t v210RowBytes(int32_t width) {
+    const int64_t groups = (std::max<int64_t>(width, 0) + 5) / 6;
+    return (groups * 16 + 127) / 128 * 128;
+}
+
+ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
+                           const DestinationBuffers& destination) {
+    ConvertResult result;
+    result.route = resolveRoute(plan, frame ? frame->format : -1);
+    result.reason = result.route.reason;
+    if (frame == nullptr) {
+        return failed(result, ConvertStatus::BadFrame, "no frame to deliver");
+    }
+    if (destination.width < 1 || destination.height < 1) {
+        return failed(result, ConvertStatus::BadDestination,
+                      "destination has non-positive dimensions");
+    }
+    if (result.route.route == DeliveryRoute::Unsupported) {
+        result.status = ConvertStatus::BadDestination;
+        return result;
+    }
+    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
+    const AVPixFmtDescriptor* descriptor =
+        runtime.available()
+            ? runtime.fn().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format))
+            : nullptr;
+    if (!hasRequiredPlanes(*frame, descriptor)) {
+        return failed(result, ConvertStatus::BadFrame,
+                      "frame is missing a plane its own pixel format requires");
+    }
+    constexpr const char* kNoBuffers =
+        "destination buffers for the resolved route were not supplied";
+    if (result.route.route != DeliveryRoute::Kernel) {
+        const int32_t depth = descriptor ? descriptor->comp[0].depth : 8;
+        if (!copyPlanes(result.route.route, *frame, depth, destination)) {
+            return failed(result, ConvertStatus::BadDestination, kNoBuffers);
+        }
+        return result;
+    }
+    const DestinationPlane& packed = destination.packed;
+    if (packed.data == nullptr || packed.rowBytes == 0) {
+        return failed(result, ConvertStatus::BadDestination, kNoBuffers);
+    }
+    if (!dispatchKernel(plan.kind, *frame, packed.data, packed.rowBytes, destination.width,
+                        destination.height)) {
+        result.status = ConvertStatus::KernelFailed;
+    }
+    return result;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,131 @@
+#include "pixels/plane_routes.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "ffmpeg/ffmpeg_runtime.h"
+
+namespace kestrova {
+namespace {
+
+const uint8_t* sourceRow(const AVFrame& frame, int plane, int32_t y) {
+    return frame.data[plane] + static_cast<int64_t>(y) * frame.linesize[plane];
+}
+
+uint8_t* destinationRow(const DestinationPlane& plane, int32_t y) {
+    return plane.data + y * plane.rowBytes;
+}
+
+bool supplied(const DestinationBuffers& d, int planes) {
+    for (int p = 0; p < planes; ++p) {
+        if (d.planes[p].data == nullptr || d.planes[p].rowBytes < 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void copyRows(const AVFrame& frame, int plane, const DestinationPlane& to, int32_t rows,
+              int64_t bytes) {
+    bytes = std::min(bytes, to.rowBytes);
+    for (int32_t y = 0; y < rows && bytes > 0; ++y) {
+        std::memcpy(destinationRow(to, y), sourceRow(frame, plane, y), bytes);
+    }
+}
+
+uint16_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+void store16(uint8_t* p, uint16_t v) {
+    std::memcpy(p, &v, 2);
+}
+
+}  // namespace
+
+bool copyPlanes(DeliveryRoute route, const AVFrame& frame, int32_t frameDepth,
+                const DestinationBuffers& d) {
+    const int planes =
+        route == DeliveryRoute::PlanarToPlanar || route == DeliveryRoute::BiplanarToPlanar8 ? 3 : 2;
+    if (!supplied(d, planes)) {
+        return false;
+    }
+    const int32_t width = std::clamp(frame.width, 0, d.width);
+    const int32_t height = std::clamp(frame.height, 0, d.height);
+    const int32_t chromaRows = height / 2;
+    const int32_t pairs = width / 2;
+    switch (route) {
+        case DeliveryRoute::PlanarToPlanar:
+            copyRows(frame, 0, d.planes[0], height, width);
+            copyRows(frame, 1, d.planes[1], chromaRows, pairs);
+            copyRows(frame, 2, d.planes[2], chromaRows, pairs);
+            break;
+        case DeliveryRoute::BiplanarToBiplanar: {
+            const int64_t sample = frameDepth > 8 ? 2 : 1;
+            copyRows(frame, 0, d.planes[0], height, width * sample);
+            copyRows(frame, 1, d.planes[1], chromaRows,
+                     frame.linesize[1] > 0 ? frame.linesize[1] : width * sample);
+            break;
+        }
+        case DeliveryRoute::PlanarToBiplanar8:
+        case DeliveryRoute::BiplanarToPlanar8: {
+            copyRows(frame, 0, d.planes[0], height, width);
+            const bool split = route == DeliveryRoute::BiplanarToPlanar8;
+            const int64_t limit = split ? std::min(d.planes[1].rowBytes, d.planes[2].rowBytes)
+                                        : d.planes[1].rowBytes / 2;
+            const int32_t n = static_cast<int32_t>(std::min<int64_t>(pairs, limit));
+            for (int32_t y = 0; y < chromaRows; ++y) {
+                if (split) {
+                    const uint8_t* uv = sourceRow(frame, 1, y);
+                    uint8_t* u = destinationRow(d.planes[1], y);
+                    uint8_t* v = destinationRow(d.planes[2], y);
+                    for (int32_t i = 0; i < n; ++i) {
+                        u[i] = uv[2 * i];
+                        v[i] = uv[2 * i + 1];
+                    }
+                } else {
+                    const uint8_t* u = sourceRow(frame, 1, y);
+                    const uint8_t* v = sourceRow(frame, 2, y);
+                    uint8_t* uv = destinationRow(d.planes[1], y);
+                    for (int32_t i = 0; i < n; ++i) {
+                        uv[2 * i] = u[i];
+                        uv[2 * i + 1] = v[i];
+                    }
+                }
+            }
+            break;
+        }
+        case DeliveryRoute::Planar10ToBiplanar10: {
+            // Ten bits in the low bits of each word move to the high bits.
+            const int32_t luma =
+                static_cast<int32_t>(std::min<int64_t>(width, d.planes[0].rowBytes / 2));
+            for (int32_t y = 0; y < height; ++y) {
+                const uint8_t* src = sourceRow(frame, 0, y);
+                uint8_t* dst = destinationRow(d.planes[0], y);
+                for (int32_t x = 0; x < luma; ++x) {
+                    store16(dst + 2 * x, static_cast<uint16_t>(load16(src + 2 * x) << 6));
+                }
+            }
+            const int32_t n =
+                static_cast<int32_t>(std::min<int64_t>(pairs, d.planes[1].rowBytes / 4));
+            for (int32_t y = 0; y < chromaRows; ++y) {
+                const uint8_t* u = sourceRow(frame, 1, y);
+                const uint8_t* v = sourceRow(frame, 2, y);
+                uint8_t* uv = destinationRow(d.planes[1], y);
+                for (int32_t i = 0; i < n; ++i) {
+                    store16(uv + 4 * i, static_cast<uint16_t>(load16(u + 2 * i) << 6));
+                    store16(uv + 4 * i + 2, static_cast<uint16_t>(load16(v + 2 * i) << 6));
+                }
+            }
+            break;
+        }
+        default:
+            return false;
+    }
+    return true;
+}
+
+}  // namespace kestrova

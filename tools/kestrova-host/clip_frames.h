@@ -1,0 +1,56 @@
+// A clip opened for frame requests: the pixel format negotiated the way the
+// host does it, then frames asked for one at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "clip_records.h"
+#include "importer_session.h"
+
+namespace kestrova::cli {
+
+// A FourCC as written in the catalogue (first character from the lowest
+// byte), or "0x" and hexadecimal when not printable; --format reads the same.
+std::string fourCCText(uint32_t format);
+
+// imGetIndPixelFormat from index 0 until it answers anything but 0.
+std::vector<uint32_t> candidateFormats(const hostsim::Host& host, void* clip);
+
+class ClipFrames {
+  public:
+    // Null when the file is declined or no format can be negotiated; the
+    // reason is then on standard error and `exitCode` says what to exit with.
+    static std::unique_ptr<ClipFrames> open(ImporterSession& session, const std::string& file,
+                                            int32_t stream, std::optional<uint32_t> desired,
+                                            int& exitCode);
+    ~ClipFrames();
+    ClipFrames(const ClipFrames&) = delete;
+    ClipFrames& operator=(const ClipFrames&) = delete;
+
+    const hostsim::ClipInfo& info() const { return info_; }
+    uint32_t format() const { return format_; }
+
+    struct Frame {
+        host::Result result = host::imFailure;
+        host::PPixHand ppix = nullptr;  // the caller disposes it
+        bool fromCache = false;         // the host's frame cache served it
+    };
+    Frame request(int64_t frame);
+    void dispose(host::PPixHand ppix);
+    const hostsim::PPixBuffer* picture(host::PPixHand ppix) const;
+
+  private:
+    explicit ClipFrames(hostsim::Host& host) : host_(host) {}
+    hostsim::Host& host_;
+    hostsim::OpenAnswer opened_;
+    hostsim::ClipInfo info_;
+    uint32_t format_ = 0;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+};
+
+}  // namespace kestrova::cli

@@ -1,0 +1,102 @@
+// kestrova-host play: requests frames in order the way a playing host does,
+// disposing each after use, and measures the rate with the host's frame cache
+// off and then on.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "clip_frames.h"
+#include "commands.h"
+#include "json_writer.h"
+
+namespace kestrova::cli {
+namespace {
+
+// Frames played when --frames does not say.
+constexpr int64_t kDefaultFrames = 120;
+
+struct Pass {
+    int64_t frames = 0;
+    int64_t failed = 0;
+    int64_t fromCache = 0;
+    double seconds = 0;
+
+    double fps() const { return seconds > 0 ? double(frames) / seconds : 0; }
+    double msPerFrame() const { return frames > 0 ? seconds * 1000.0 / double(frames) : 0; }
+};
+
+Pass play(ClipFrames& clip, int64_t frames) {
+    Pass pass;
+    const auto start = std::chrono::steady_clock::now();
+    for (int64_t frame = 0; frame < frames; ++frame) {
+        const ClipFrames::Frame got = clip.request(frame);
+        pass.failed += got.result != host::imNoErr ? 1 : 0;
+        pass.fromCache += got.fromCache ? 1 : 0;
+        clip.dispose(got.ppix);
+    }
+    pass.frames = frames;
+    pass.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return pass;
+}
+
+void addPass(JsonWriter& json, const Pass& pass) {
+    json.key("fps").number(pass.fps(), 2).key("msPerFrame").number(pass.msPerFrame(), 3);
+    json.key("fromCache").value(pass.fromCache).key("failed").value(pass.failed);
+}
+
+}  // namespace
+
+int runPlay(const GlobalOptions& options, const std::vector<std::string>& arguments) {
+    if (arguments.size() != 1) {
+        std::fprintf(stderr, "kestrova-host: play needs one FILE\n");
+        return kExitUsage;
+    }
+    int exitCode = kExitOk;
+    std::unique_ptr<ImporterSession> session = ImporterSession::start(options, exitCode);
+    if (!session) {
+        return exitCode;
+    }
+    std::unique_ptr<ClipFrames> clip = ClipFrames::open(
+        *session, arguments[0], options.stream.value_or(0), options.format, exitCode);
+    if (!clip) {
+        return exitCode;
+    }
+    const int64_t duration = clip->info().durationFrames;
+    const int64_t frames =
+        options.frames.value_or(duration > 0 ? std::min(duration, kDefaultFrames) : 1);
+    // The first pass fills the host cache without using it; the second
+    // pass is served from it.
+    hostsim::PPixStore& store = session->host().ppix();
+    store.setCacheEnabled(false);
+    const Pass uncached = play(*clip, frames);
+    store.setCacheEnabled(true);
+    const Pass cached = play(*clip, frames);
+    store.clearCache();
+    const std::string format = fourCCText(clip->format());
+    if (options.json) {
+        JsonWriter json;
+        json.beginObject().key("fourcc").value(format).key("frames").value(frames);
+        addPass(json, uncached);
+        json.key("cached").beginObject();
+        addPass(json, cached);
+        std::printf("%s\n", json.endObject().endObject().text().c_str());
+    } else {
+        std::printf("play: %lld frames as %s\n", static_cast<long long>(frames), format.c_str());
+        const auto line = [](const char* name, const Pass& pass) {
+            std::printf("  host cache %-3s %9.2f fps, %8.3f ms per frame, %lld from the host cache",
+                        name, pass.fps(), pass.msPerFrame(),
+                        static_cast<long long>(pass.fromCache));
+            if (pass.failed > 0) {
+                std::printf(", %lld failed", static_cast<long long>(pass.failed));
+            }
+            std::printf("\n");
+        };
+        line("off", uncached);
+        line("on", cached);
+    }
+    return uncached.failed + cached.failed > 0 ? kExitImporterFailed : kExitOk;
+}
+
+}  // namespace kestrova::cli
