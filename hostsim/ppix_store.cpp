@@ -64,12 +64,23 @@ void PPixStore::setCacheEnabled(bool enabled) {
     cacheEnabled_ = enabled;
 }
 
+void PPixStore::setCacheBudget(std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    cacheBudget_ = bytes;
+}
+
+void PPixStore::dropCached(std::map<CacheKey, host::PPixHand>::iterator entry) {
+    cacheBytes_ -= live_.at(entry->second).buffer->sizeBytes();
+    release(entry->second);
+    cache_.erase(entry);
+}
+
 void PPixStore::clearCache() {
     std::lock_guard lock(mutex_);
-    for (const auto& [key, ppix] : cache_) {
-        release(ppix);
+    while (!cache_.empty()) {
+        dropCached(cache_.begin());
     }
-    cache_.clear();
+    cacheOrder_.clear();
 }
 
 host::Result PPixStore::addToCache(int32_t importerId, int32_t stream, host::PPixHand ppix,
@@ -80,14 +91,24 @@ host::Result PPixStore::addToCache(int32_t importerId, int32_t stream, host::PPi
     if (found == live_.end()) {
         return kError;
     }
-    const CacheKey key{importerId, stream, frame, found->second.buffer->format()};
-    ++found->second.references;
-    if (const auto old = cache_.find(key); old != cache_.end()) {
-        release(old->second);
-        old->second = ppix;
-    } else {
-        cache_.emplace(key, ppix);
+    const std::size_t bytes = found->second.buffer->sizeBytes();
+    if (!cacheEnabled_ || bytes > cacheBudget_) {
+        return host::imNoErr;
     }
+    const CacheKey key{importerId, stream, frame, found->second.buffer->format()};
+    if (const auto old = cache_.find(key); old != cache_.end()) {
+        dropCached(old);
+    }
+    while (cacheBytes_ + bytes > cacheBudget_ && !cacheOrder_.empty()) {
+        if (const auto oldest = cache_.find(cacheOrder_.front()); oldest != cache_.end()) {
+            dropCached(oldest);
+        }
+        cacheOrder_.pop_front();
+    }
+    ++found->second.references;
+    cache_.emplace(key, ppix);
+    cacheOrder_.push_back(key);
+    cacheBytes_ += bytes;
     return host::imNoErr;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,9 +36,11 @@ class PPixStore {
     // Disposals of handles that were not live.
     int32_t badDisposals() const;
 
-    // Switched off, every lookup misses; adds are still stored, so switching
-    // it on again serves what was added meanwhile.
+    // Switched off, lookups miss and adds store nothing (both still count).
     void setCacheEnabled(bool enabled);
+    // Like a real host's, the cache holds at most this many bytes of
+    // pictures; the oldest additions leave first (default 1 GiB).
+    void setCacheBudget(std::size_t bytes);
     // Drops the cache's references.
     void clearCache();
     host::Result addToCache(int32_t importerId, int32_t stream, host::PPixHand ppix, int64_t frame);
@@ -53,7 +56,8 @@ class PPixStore {
         int32_t references = 0;
     };
     using CacheKey = std::tuple<int32_t, int32_t, int64_t, uint32_t>;
-    void release(host::PPixHand ppix);  // the caller holds mutex_
+    void release(host::PPixHand ppix);                                    // the caller holds mutex_
+    void dropCached(std::map<CacheKey, host::PPixHand>::iterator entry);  // likewise
 
     mutable std::mutex mutex_;
     std::map<host::PPixHand, Live> live_;
@@ -61,6 +65,9 @@ class PPixStore {
     int32_t badDisposals_ = 0;
     bool cacheEnabled_ = true;
     std::map<CacheKey, host::PPixHand> cache_;
+    std::deque<CacheKey> cacheOrder_;  // oldest addition first
+    std::size_t cacheBudget_ = std::size_t{1} << 30;
+    std::size_t cacheBytes_ = 0;
     HostCacheStats stats_;
 };
 

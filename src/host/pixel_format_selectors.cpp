@@ -92,6 +92,9 @@ Result imGetIndPixelFormatHandler(int32_t index, void* record) {
     writeField<uint32_t>(record, pixelformatrec::kFormat, plan.format);
     Logger::log(LogLevel::Info, "imGetIndPixelFormat[%d] = %s (%s)", index,
                 printableFourCC(plan.format).c_str(), plan.reason.c_str());
+    // The host learns only the FourCC; the conversion behind it is for the log.
+    Logger::log(LogLevel::Info, "imGetIndPixelFormat[%d]: conversion %s, score %d", index,
+                enumName(plan.kind), plan.score);
     return imNoErr;
 }
 

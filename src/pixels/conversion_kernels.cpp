@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ffmpeg/ffmpeg_runtime.h"
+#include "pixels/plane_layout.h"
 
 namespace kestrova {
 namespace {
@@ -236,6 +237,9 @@ bool prepareNormalize(KernelJob& job) {
 
 // ---- MatrixToRgbFloat ----
 void matrixRows(const KernelJob& job, int32_t begin, int32_t end) {
+    if (job.genericMatrix) {
+        return genericMatrixRows(job, begin, end);
+    }
     const AVFrame& f = *job.frame;
     const AVPixFmtDescriptor& d = *job.descriptor;
     const YuvToFloatCoefficients& k = job.coefficients;
@@ -281,9 +285,17 @@ bool prepareMatrix(KernelJob& job) {
     const AVPixFmtDescriptor& d = *job.descriptor;
     const AVFrame& f = *job.frame;
     const int32_t depth = depthOf(d);
-    if (f.data[1] == nullptr || (depth > 8 && f.data[2] == nullptr) || d.nb_components < 3) {
+    const PlaneLayout layout = layoutOfFfmpegFormat(f.format);
+    const bool fast = !layout.rgb && !layout.isFloat && d.nb_components >= 3 &&
+                      ((layout.planeCount >= 3 && !layout.semiPlanar) ||
+                       (layout.semiPlanar && layout.depth == 8));
+    if (fast && (f.data[1] == nullptr || (depth > 8 && f.data[2] == nullptr))) {
         return false;
     }
+    if (!fast && !genericMatrixSupported(d)) {
+        return false;
+    }
+    job.genericMatrix = !fast;
     job.coefficients = matrixCoefficients(f.colorspace, f.color_range == AVCOL_RANGE_JPEG, depth);
     job.alignment = 1 << d.log2_chroma_h;
     return 16 * int64_t{job.width} <= std::abs(job.rowBytes);

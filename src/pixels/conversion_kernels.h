@@ -31,6 +31,7 @@ struct KernelJob {
     int32_t alignment = 0;    // rows per split unit; 0 keeps the job on one thread
     int32_t pixelStride = 0;  // destination units (bytes, words or floats) per pixel
     NormalizeShape shape = NormalizeShape::PlanarYuv;
+    bool genericMatrix = false;  // MatrixToRgbFloat through the generic reader
     YuvToFloatCoefficients coefficients{};
 };
 
@@ -51,6 +52,11 @@ bool dispatchKernel(ConversionKind kind, const AVFrame& frame, uint8_t* out, int
 inline uint16_t scaleToWhitePoint(uint16_t v) {
     return static_cast<uint16_t>((static_cast<uint32_t>(v) * 32768u + 32767u) / 65535u);
 }
+
+// MatrixToRgbFloat for layouts beyond planar YUV and 8-bit NV12: whether the
+// generic rows can read the format, and the rows themselves.
+bool genericMatrixSupported(const AVPixFmtDescriptor& descriptor);
+void genericMatrixRows(const KernelJob& job, int32_t begin, int32_t end);
 
 // MatrixToRgbFloat coefficients for an FFmpeg colour space and range.
 YuvToFloatCoefficients matrixCoefficients(int32_t colorSpace, bool fullRange, int32_t depth);

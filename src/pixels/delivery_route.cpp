@@ -40,8 +40,9 @@ Check kindPrecondition(ConversionKind kind, const PlaneLayout& l) {
             return {planar || biplanar || l.planeCount == 1,
                     "FloatNormalize needs planar, semi-planar or single-plane source"};
         case ConversionKind::MatrixToRgbFloat:
-            return {!l.rgb && (planar || (biplanar && l.depth == 8)),
-                    "MatrixToRgbFloat needs planar YUV, or 8-bit semi-planar YUV (NV12)"};
+            // The universal float RGB plan: any usable layout, through the
+            // generic rows where the fast ones do not apply.
+            return {true, ""};
         case ConversionKind::PlanarRgbFloat:
             return {planar && l.rgb && l.isFloat,
                     "PlanarRgbFloat needs planar float RGB (GBRP[A]F32)"};

@@ -380,13 +380,14 @@ TEST_F(ConvertKernelTest, InterleaveBiplanarKernelPutsChromaAfterTheRows) {
     frame.fill(0, 4, 2, [](int x, int y) { return 10 * y + x; });
     frame.fill(1, 2, 1, [](int x, int) { return 50 + x; });
     frame.fill(2, 2, 1, [](int x, int) { return 60 + x; });
-    PackedBuffer packed(4, 3, 4);  // two luma rows, one chroma row
+    PackedBuffer packed(4, 3, 4);  // two luma rows, then one chroma row
+    packed.destination.height = 2;
     ASSERT_EQ(convertFrame(planFor("VUYA", K::InterleaveBiplanar, AV_PIX_FMT_YUV420P), frame.get(),
                            packed.destination)
                   .status,
               ConvertStatus::Ok);
-    const std::vector<uint8_t> want = {0, 1, 2, 3, 10, 11, 12, 13, 0, 0, 0, 0};
-    EXPECT_EQ(packed.bytes, want) << "destination height 3: chroma after row 3";
+    const std::vector<uint8_t> want = {0, 1, 2, 3, 10, 11, 12, 13, 50, 60, 51, 61};
+    EXPECT_EQ(packed.bytes, want);
 }
 
 // A frame tall enough to split gives what the scalar rows give, row by row.
@@ -497,3 +498,56 @@ TEST(ConversionPoolTest, RunsEveryRangeOnceUnderConcurrentCallers) {
 
 }  // namespace
 }  // namespace kestrova
+
+namespace kestrova::test {
+namespace {
+
+// The float RGB safety net delivers layouts the fast matrix rows do not
+// read: white stays white, with the right channel order, bottom-up.
+TEST(GenericMatrixTest, SafetyNetReadsEveryLayout) {
+    ASSERT_TRUE(ffmpeg::FfmpegRuntime::instance().available());
+    struct Case {
+        AVPixelFormat format;
+        AVColorRange range;
+        std::function<void(TestFrame&)> paint;  // white left pixel, black right pixel
+    };
+    const Case cases[] = {
+        {AV_PIX_FMT_GRAY8, AVCOL_RANGE_JPEG,
+         [](TestFrame& f) { f.fill(0, 2, 2, [](int x, int) { return x == 0 ? 255 : 0; }); }},
+        {AV_PIX_FMT_YUYV422, AVCOL_RANGE_MPEG,
+         [](TestFrame& f) {
+             f.fill(0, 4, 2, [](int x, int) { return x == 0 ? 235 : x == 2 ? 16 : 128; });
+         }},
+        {AV_PIX_FMT_P010LE, AVCOL_RANGE_MPEG,
+         [](TestFrame& f) {
+             f.fill<uint16_t>(0, 2, 2, [](int x, int) { return (x == 0 ? 940 : 64) << 6; });
+             f.fill<uint16_t>(1, 2, 1, [](int, int) { return 512 << 6; });
+         }},
+        {AV_PIX_FMT_GBRP10LE, AVCOL_RANGE_JPEG,
+         [](TestFrame& f) {
+             for (int p = 0; p < 3; ++p) {
+                 f.fill<uint16_t>(p, 2, 2, [](int x, int) { return x == 0 ? 1023 : 0; });
+             }
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ffmpeg::FfmpegRuntime::instance().fn().av_get_pix_fmt_name(c.format));
+        TestFrame frame(c.format, 2, 2, c.range);
+        c.paint(frame);
+        PackedBuffer packed(2, 2, 2 * 16);
+        ASSERT_EQ(convertFrame(planFor("BGrx", ConversionKind::MatrixToRgbFloat, c.format),
+                               frame.get(), packed.destination)
+                      .status,
+                  ConvertStatus::Ok);
+        for (int y = 0; y < 2; ++y) {
+            for (int channel = 0; channel < 4; ++channel) {
+                EXPECT_NEAR(packed.at<float>(0, y, channel, 4), 1.0f, 1e-5) << channel;
+                EXPECT_NEAR(packed.at<float>(1, y, channel, 4), channel == 3 ? 1.0f : 0.0f, 1e-5)
+                    << channel;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrova::test

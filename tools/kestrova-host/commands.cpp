@@ -14,9 +14,11 @@ const Command kCommands[] = {
      "Initialises the importer, opens FILE (imOpenFile8, host stream 0 or --stream S)\n"
      "and asks imGetInfo8 for every host stream and imGetPreferredFrameSize for each\n"
      "size, then the pixel formats the clip offers (imGetIndPixelFormat, with the\n"
-     "importer's reason from its log at log level 3 or more) and its colour spaces\n"
+     "importer's conversion, score and reason from its log at log level 3 or more) and its colour "
+     "spaces\n"
      "(imGetIndColorSpace), then closes the file. With --json: {\"answer\": N,\n"
-     "\"streams\": [...], \"pixelFormats\": [{fourcc, reason}], \"colorSpaces\": [...]}.\n"
+     "\"streams\": [...], \"pixelFormats\": [{fourcc, kind, score, reason}], \"colorSpaces\": "
+     "[...]}.\n"
      "Exit 0 when opened, 3 when the importer declined the file (the answer and the\n"
      "logged reason go to standard error), 2 when initialisation fails.\n",
      runInfo},

@@ -2,6 +2,7 @@
 // everything the host learns about each of its streams.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,13 @@ namespace {
 // More host streams or sizes than any file has; stops a runaway loop.
 constexpr int32_t kMaxIterations = 4096;
 
+// Kind, score and reason come from the importer's log; empty (score -1)
+// when the log does not carry them.
 struct PixelFormatReport {
     uint32_t format = 0;
-    std::string reason;  // empty when the log does not carry it
+    std::string kind;
+    int32_t score = -1;
+    std::string reason;
 };
 
 // What the clip offers for delivery, asked after imGetInfo8 described it.
@@ -43,10 +48,23 @@ std::string candidateReason(const ImporterSession& session, std::size_t index) {
     return line.substr(open + 2, close - open - 2);
 }
 
+// "imGetIndPixelFormat[I]: conversion KIND, score S".
+void readConversion(const ImporterSession& session, std::size_t index, PixelFormatReport& report) {
+    const std::string line =
+        session.lastLogLine("imGetIndPixelFormat[" + std::to_string(index) + "]: conversion ");
+    const std::size_t kind = line.find(": conversion ");
+    const std::size_t score = line.find(", score ");
+    if (kind == std::string::npos || score == std::string::npos || score < kind) {
+        return;
+    }
+    report.kind = line.substr(kind + 13, score - kind - 13);
+    report.score = std::atoi(line.c_str() + score + 8);
+}
+
 DeliveryReport deliveryReport(const hostsim::Host& host, void* clip) {
     DeliveryReport report;
     for (const uint32_t format : candidateFormats(host, clip)) {
-        report.formats.push_back({format, {}});
+        report.formats.push_back({.format = format, .kind = {}, .score = -1, .reason = {}});
     }
     for (int32_t index = 0; index < kMaxIterations; ++index) {
         const hostsim::ColorSpaceAnswer answer = hostsim::getIndColorSpace(host, clip, index);
@@ -64,8 +82,11 @@ void printDeliveryText(const DeliveryReport& report) {
     }
     for (std::size_t i = 0; i < report.formats.size(); ++i) {
         const PixelFormatReport& f = report.formats[i];
-        std::printf("  %zu %s%s%s\n", i, fourCCText(f.format).c_str(), f.reason.empty() ? "" : "  ",
-                    f.reason.c_str());
+        std::printf("  %zu %s", i, fourCCText(f.format).c_str());
+        if (!f.kind.empty()) {
+            std::printf("  %s, score %d", f.kind.c_str(), f.score);
+        }
+        std::printf("%s%s\n", f.reason.empty() ? "" : "  ", f.reason.c_str());
     }
     if (!report.colorSpaces.empty()) {
         std::printf("colour spaces:\n");
@@ -87,6 +108,7 @@ void addDeliveryJson(JsonWriter& json, const DeliveryReport& report) {
     json.key("pixelFormats").beginArray();
     for (const PixelFormatReport& f : report.formats) {
         json.beginObject().key("fourcc").value(fourCCText(f.format));
+        json.key("kind").value(f.kind).key("score").value(f.score);
         json.key("reason").value(f.reason).endObject();
     }
     json.endArray().key("colorSpaces").beginArray();
@@ -259,6 +281,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
     session->host().shutdown();
     for (std::size_t i = 0; i < delivery.formats.size(); ++i) {
         delivery.formats[i].reason = candidateReason(*session, i);
+        readConversion(*session, i, delivery.formats[i]);
     }
     if (options.json) {
         std::printf("%s\n", printJson(opened.result, streams, delivery).c_str());

@@ -1,6 +1,6 @@
 // kestrova-host play: requests frames in order the way a playing host does,
 // disposing each after use, and measures the rate with the host's frame cache
-// off and then on.
+// off and when replaying with it on.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -66,12 +66,14 @@ int runPlay(const GlobalOptions& options, const std::vector<std::string>& argume
     const int64_t duration = clip->info().durationFrames;
     const int64_t frames =
         options.frames.value_or(duration > 0 ? std::min(duration, kDefaultFrames) : 1);
-    // The first pass fills the host cache without using it; the second
-    // pass is served from it.
+    // Without the host cache every frame comes from the importer. With it,
+    // a first play fills the cache and a replay is served from it as far as
+    // its budget reaches.
     hostsim::PPixStore& store = session->host().ppix();
     store.setCacheEnabled(false);
     const Pass uncached = play(*clip, frames);
     store.setCacheEnabled(true);
+    const Pass filling = play(*clip, frames);
     const Pass cached = play(*clip, frames);
     store.clearCache();
     const std::string format = fourCCText(clip->format());
@@ -85,18 +87,18 @@ int runPlay(const GlobalOptions& options, const std::vector<std::string>& argume
     } else {
         std::printf("play: %lld frames as %s\n", static_cast<long long>(frames), format.c_str());
         const auto line = [](const char* name, const Pass& pass) {
-            std::printf("  host cache %-3s %9.2f fps, %8.3f ms per frame, %lld from the host cache",
-                        name, pass.fps(), pass.msPerFrame(),
-                        static_cast<long long>(pass.fromCache));
+            std::printf(
+                "  host cache %-12s %9.2f fps, %8.3f ms per frame, %lld from the host cache", name,
+                pass.fps(), pass.msPerFrame(), static_cast<long long>(pass.fromCache));
             if (pass.failed > 0) {
                 std::printf(", %lld failed", static_cast<long long>(pass.failed));
             }
             std::printf("\n");
         };
         line("off", uncached);
-        line("on", cached);
+        line("on, replayed", cached);
     }
-    return uncached.failed + cached.failed > 0 ? kExitImporterFailed : kExitOk;
+    return uncached.failed + filling.failed + cached.failed > 0 ? kExitImporterFailed : kExitOk;
 }
 
 }  // namespace kestrova::cli
