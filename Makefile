@@ -30,6 +30,7 @@ demo: build
 
 bench: build
 	@bench/run-decode-bench.sh $(BUILD)
+	@bench/run-frames-bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -19,23 +19,7 @@ threads=${KESTROVA_BENCH_THREADS:-$(nproc)}
 [[ $threads =~ ^[1-9][0-9]*$ ]] || die "KESTROVA_BENCH_THREADS must be a positive number"
 
 # 1. The clip, remade only when the way it is made changes.
-clip_dir=$build/fixtures-bench
-clip=$clip_dir/bench_1080p.mkv
-encode=(-f lavfi -i testsrc2=s=1920x1080:r=25:d=60 -c:v libx264 -preset veryfast -pix_fmt yuv420p
-    -x264-params keyint=250:min-keyint=25:bframes=3 -threads "$(nproc)")
-key=$(printf '%s\n' "${encode[@]}" | sha256sum | cut -d' ' -f1)
-if [ ! -f "$clip" ] || [ "$(cat "$clip_dir/.key" 2>/dev/null)" != "$key" ]; then
-    echo "[bench] making $clip (60 s of 1080p H.264)"
-    mkdir -p "$clip_dir"
-    partial=$(mktemp "$clip_dir/.bench_1080p.XXXXXX.mkv")
-    trap 'rm -f "$partial"' EXIT
-    "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -y "${encode[@]}" "$partial" ||
-        die "encoding the benchmark clip failed"
-    rm -f "$clip_dir/.key"
-    chmod 644 "$partial"
-    mv -f "$partial" "$clip"
-    printf '%s\n' "$key" >"$clip_dir/.key"
-fi
+clip=$("$source_dir/bench/bench-clip.sh" "$build") || die "no benchmark clip"
 
 # 2. The benchmark program, in the same build folder.
 cmake -S "$source_dir" -B "$build" -DKESTROVA_BENCH=ON >/dev/null || die "configuring failed"

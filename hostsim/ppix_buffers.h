@@ -44,6 +44,9 @@ class PPixBuffer {
     bool bottomUp() const { return isBottomUpFormat(format_); }
 
     const PPixCreatorFields& creator() const { return creator_; }
+    // A recycled buffer takes the new creator's fields; its pixels are the
+    // previous picture's, as in a host's buffer pool.
+    void setCreator(const PPixCreatorFields& creator) { creator_ = creator; }
 
   private:
     PPixBuffer() = default;

@@ -10,7 +10,12 @@ constexpr host::Result kError = 1;
 host::Result PPixStore::create(uint32_t format, int32_t width, int32_t height,
                                const PPixCreatorFields& creator, host::PPixHand* out) {
     *out = nullptr;
-    std::unique_ptr<PPixBuffer> buffer = PPixBuffer::create(format, width, height, creator);
+    std::unique_ptr<PPixBuffer> buffer = takeRecycled(format, width, height);
+    if (buffer) {
+        buffer->setCreator(creator);
+    } else {
+        buffer = PPixBuffer::create(format, width, height, creator);
+    }
     if (!buffer) {
         return kError;
     }
@@ -22,11 +27,38 @@ host::Result PPixStore::create(uint32_t format, int32_t width, int32_t height,
     return host::imNoErr;
 }
 
+std::unique_ptr<PPixBuffer> PPixStore::takeRecycled(uint32_t format, int32_t width,
+                                                    int32_t height) {
+    std::lock_guard lock(mutex_);
+    for (auto it = recycled_.begin(); it != recycled_.end(); ++it) {
+        if ((*it)->format() == format && (*it)->width() == width && (*it)->height() == height) {
+            std::unique_ptr<PPixBuffer> buffer = std::move(*it);
+            recycled_.erase(it);
+            return buffer;
+        }
+    }
+    return nullptr;
+}
+
+void PPixStore::setRecycling(std::size_t buffers) {
+    std::lock_guard lock(mutex_);
+    recycleLimit_ = buffers;
+    while (recycled_.size() > recycleLimit_) {
+        recycled_.pop_front();
+    }
+}
+
 void PPixStore::release(host::PPixHand ppix) {
     const auto found = live_.find(ppix);
     if (found == live_.end()) {
         ++badDisposals_;
     } else if (--found->second.references == 0) {
+        if (recycleLimit_ > 0) {
+            if (recycled_.size() == recycleLimit_) {
+                recycled_.pop_front();
+            }
+            recycled_.push_back(std::move(found->second.buffer));
+        }
         live_.erase(found);
     }
 }

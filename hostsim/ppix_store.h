@@ -36,6 +36,11 @@ class PPixStore {
     // Disposals of handles that were not live.
     int32_t badDisposals() const;
 
+    // Keeps up to `buffers` released buffers and hands them out again for the
+    // same format and size, as a playing host's buffer pool does; off (0) by
+    // default, so every new PPix starts filled with the host's fill byte.
+    void setRecycling(std::size_t buffers);
+
     // Switched off, lookups miss and adds store nothing (both still count).
     void setCacheEnabled(bool enabled);
     // Like a real host's, the cache holds at most this many bytes of
@@ -56,11 +61,16 @@ class PPixStore {
         int32_t references = 0;
     };
     using CacheKey = std::tuple<int32_t, int32_t, int64_t, uint32_t>;
-    void release(host::PPixHand ppix);                                    // the caller holds mutex_
-    void dropCached(std::map<CacheKey, host::PPixHand>::iterator entry);  // likewise
+    // Both are called with mutex_ held.
+    void release(host::PPixHand ppix);
+    void dropCached(std::map<CacheKey, host::PPixHand>::iterator entry);
+    // A released buffer of this format and size, or null; takes mutex_.
+    std::unique_ptr<PPixBuffer> takeRecycled(uint32_t format, int32_t width, int32_t height);
 
     mutable std::mutex mutex_;
     std::map<host::PPixHand, Live> live_;
+    std::deque<std::unique_ptr<PPixBuffer>> recycled_;
+    std::size_t recycleLimit_ = 0;
     int64_t created_ = 0;
     int32_t badDisposals_ = 0;
     bool cacheEnabled_ = true;

@@ -70,6 +70,7 @@ int runPlay(const GlobalOptions& options, const std::vector<std::string>& argume
     // a first play fills the cache and a replay is served from it as far as
     // its budget reaches.
     hostsim::PPixStore& store = session->host().ppix();
+    store.setRecycling(4);
     store.setCacheEnabled(false);
     const Pass uncached = play(*clip, frames);
     store.setCacheEnabled(true);

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Frame delivery benchmarks, each a ratio measured in one run:
+#  1. the conversion kernels on a 1920x1080 frame, scalar against SSE4.2
+#     against AVX2, through the conversion entry on one thread and with the
+#     pool, and 10-bit 4:2:0 to float RGB against libswscale;
+#  2. kestrova-host play of the one-minute 1080p H.264 clip in its first
+#     candidate format against ffmpeg -f null -, and in float RGB (BGrx)
+#     against ffmpeg -pix_fmt gbrpf32le -f null -, with the thread count the
+#     plug-in's decoder was granted.
+# Usage: run-frames-bench.sh BUILD
+set -euo pipefail
+
+die() {
+    echo "[bench] error: $*" >&2
+    exit 1
+}
+
+[ $# -eq 1 ] || die "usage: run-frames-bench.sh BUILD"
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$(realpath -m "$1")
+ffmpeg_bin=$build/tools/ffmpeg
+clip=$("$source_dir/bench/bench-clip.sh" "$build") || die "no benchmark clip"
+cmake -S "$source_dir" -B "$build" -DKESTROVA_BENCH=ON >/dev/null || die "configuring failed"
+ninja -C "$build" -j"$(nproc)" kestrova_convert_bench kestrova_swscale_bench kestrova-host ||
+    die "building the benchmarks failed"
+out=$build/bench
+mkdir -p "$out/appdata"
+export LOCALAPPDATA=$out/appdata
+
+# 1. Kernels. Google Benchmark's console lines: name, real time, unit, CPU time, ...
+kernels() { # threads filter
+    KESTROVA_CONVERT_THREADS=$1 "$build/bin/kestrova_convert_bench" --benchmark_color=false \
+        --benchmark_filter="$2" --benchmark_min_time=0.5 2>/dev/null || die "kernel benchmark failed"
+}
+echo "[bench] conversion kernels"
+{
+    kernels 0 .
+    kernels 2 'Convert' | sed 's/^BM_Convert/pool_BM_Convert/'
+    "$build/bin/kestrova_swscale_bench" --benchmark_color=false --benchmark_min_time=0.5 \
+        2>/dev/null || die "swscale benchmark failed"
+} >"$out/kernels.txt"
+awk '
+    /^(pool_)?BM_/ && $3 == "ms" { sub(/\/real_time$/, "", $1); ms[$1] = $2 }
+    function row(name, s, e, a) {
+        printf "%-34s %8.3f %8.3f %8.3f %8.1fx\n", name, s, e, a, (a > 0 ? s / a : 0)
+    }
+    END {
+        printf "\nConversion kernels, 1920x1080, ms per frame, one thread\n"
+        printf "%-34s %8s %8s %8s %9s\n", "kernel", "scalar", "SSE4.2", "AVX2", "AVX2 gain"
+        row("10-bit YUV to float RGB", ms["BM_YuvToRgbFloatRows/0"], ms["BM_YuvToRgbFloatRows/1"], ms["BM_YuvToRgbFloatRows/2"])
+        row("VUYA interleave", ms["BM_InterleaveVuyaRows/0"], ms["BM_InterleaveVuyaRows/1"], ms["BM_InterleaveVuyaRows/2"])
+        row("v210 pack", ms["BM_PackV210Rows/0"], ms["BM_PackV210Rows/1"], ms["BM_PackV210Rows/2"])
+        printf "\nThrough the conversion entry, ms per frame: no workers / 2 pool workers\n"
+        split("MatrixToRgbFloat10 InterleaveVuya PackV210", kinds, " ")
+        for (i = 1; i <= 3; ++i) {
+            n = "BM_Convert" kinds[i]
+            printf "%-34s %8.3f %8.3f\n", kinds[i], ms[n], ms["pool_" n]
+        }
+        printf "\nCopy routes, ms per frame\n"
+        split("RoutePlanarToPlanar RouteBiplanarToBiplanar RoutePlanar10ToBiplanar10 KernelPlaneCopyBgra", copies, " ")
+        for (i = 1; i <= 4; ++i) printf "%-34s %8.3f\n", copies[i], ms["BM_" copies[i]]
+        ours = ms["BM_ConvertMatrixToRgbFloat10"]; theirs = ms["BM_SwscaleYuv420p10ToGbrapF32"]
+        printf "\n10-bit 4:2:0 to float RGB: plug-in %.3f ms, libswscale %.3f ms, ratio %.2f\n",
+            ours, theirs, (theirs > 0 ? ours / theirs : 0)
+    }' "$out/kernels.txt"
+
+# 2. Playback against ffmpeg's decode-only throughput.
+frames=$("$ffmpeg_bin" -v error -nostdin -i "$clip" -map 0:v:0 -c copy -f null - -progress pipe:1 |
+    sed -n 's/^frame=//p' | tail -1)
+[[ $frames =~ ^[1-9][0-9]*$ ]] || die "cannot count the frames of $clip"
+play() { # format: sets play_fps (the pass without the host cache) and granted
+    local log=$out/appdata/Kestrova/logs/Kestrova.log json
+    rm -f "$log"
+    json=$("$build/bin/kestrova-host" --appdata "$out/appdata" --log-level 4 play "$clip" \
+        --frames "$frames" ${1:+--format "$1"} --json) || die "play failed"
+    granted=$(sed -n 's/.*DecodeThreadBudget: granted \([0-9]*\) .*/\1/p' "$log" | head -1)
+    [[ $granted =~ ^[1-9][0-9]*$ ]] || die "no decoder thread grant in $log"
+    play_fps=$(echo "$json" | grep -o '"fps":[0-9.]*' | head -1 | cut -d: -f2)
+}
+ffmpeg_fps() { # extra ffmpeg output options -> best of 3
+    local best="" start took
+    for _ in 1 2 3; do
+        start=$(date +%s%N)
+        "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -threads "$granted" -i "$clip" "$@" \
+            -f null - || die "ffmpeg failed"
+        took=$(($(date +%s%N) - start))
+        if [ -z "$best" ] || [ "$took" -lt "$best" ]; then best=$took; fi
+    done
+    awk -v n="$frames" -v ns="$best" 'BEGIN { printf "%.2f", n / (ns / 1e9) }'
+}
+echo "[bench] play, $frames frames"
+play ""
+first=$play_fps
+first_ffmpeg=$(ffmpeg_fps)
+play BGrx
+float=$play_fps
+float_ffmpeg=$(ffmpeg_fps -pix_fmt gbrpf32le)
+awk -v a="$first" -v b="$first_ffmpeg" -v c="$float" -v d="$float_ffmpeg" -v t="$granted" \
+    -v n="$frames" 'BEGIN {
+    printf "\nPlayback of %d frames of 1080p H.264, %d decoding threads, frames per second\n", n, t
+    printf "%-44s %9s %9s %7s\n", "", "plug-in", "ffmpeg", "ratio"
+    printf "%-44s %9.1f %9.1f %7.2f\n", "first candidate vs -f null -", a, b, (b > 0 ? a / b : 0)
+    printf "%-44s %9.1f %9.1f %7.2f\n", "BGrx vs -pix_fmt gbrpf32le -f null -", c, d, (d > 0 ? c / d : 0)
+}'
