@@ -138,10 +138,12 @@ bool isBottomUpFormat(uint32_t format) {
     return layout.valid && layout.rgb;
 }
 
-std::string printableFourCC(uint32_t format) {
+namespace {
+
+std::string fourCCText(uint32_t format, bool highestFirst) {
     std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const auto c = static_cast<unsigned char>(format >> shift);
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<unsigned char>(format >> (highestFirst ? 24 - 8 * i : 8 * i));
         if (c < 32 || c > 126) {
             char hex[16];
             std::snprintf(hex, sizeof hex, "0x%x", format);
@@ -150,6 +152,16 @@ std::string printableFourCC(uint32_t format) {
         text.push_back(static_cast<char>(c));
     }
     return text;
+}
+
+}  // namespace
+
+std::string printableFourCC(uint32_t format) {
+    return fourCCText(format, true);
+}
+
+std::string fourCCName(uint32_t format) {
+    return fourCCText(format, false);
 }
 
 }  // namespace kestrova

@@ -28,7 +28,10 @@ bool isRgbHostFormat(uint32_t format);
 bool isBottomUpFormat(uint32_t format);
 
 // Four characters from the highest byte down when all are printable, else
-// "0x" and the value in hexadecimal.
+// "0x" and the value in hexadecimal: how the log writes a format.
 std::string printableFourCC(uint32_t format);
+// The same with the first character (lowest byte) first: how the catalogue
+// and the command-line tools spell a format.
+std::string fourCCName(uint32_t format);
 
 }  // namespace kestrova

@@ -12,18 +12,15 @@ constexpr int32_t kMaxFormats = 256;
 
 }  // namespace
 
-std::string fourCCText(uint32_t format) {
-    std::string text;
-    for (int i = 0; i < 4; ++i) {
-        const auto c = static_cast<unsigned char>(format >> (8 * i));
-        if (c < 32 || c > 126) {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "0x%08x", format);
-            return hex;
-        }
-        text.push_back(static_cast<char>(c));
+std::unique_ptr<ClipFrames> ClipFrames::start(const GlobalOptions& options, const std::string& file,
+                                              std::unique_ptr<ImporterSession>& session,
+                                              int& exitCode) {
+    exitCode = kExitOk;
+    session = ImporterSession::start(options, exitCode);
+    if (!session) {
+        return nullptr;
     }
-    return text;
+    return open(*session, file, options.stream.value_or(0), options.format, exitCode);
 }
 
 std::vector<uint32_t> candidateFormats(const hostsim::Host& host, void* clip) {
@@ -75,7 +72,7 @@ std::unique_ptr<ClipFrames> ClipFrames::open(ImporterSession& session, const std
     }
     if (desired && chosen.format != *desired) {
         std::fprintf(stderr, "kestrova-host: %s is not offered for %s; the importer chose %s\n",
-                     fourCCText(*desired).c_str(), file.c_str(), fourCCText(chosen.format).c_str());
+                     fourCCName(*desired).c_str(), file.c_str(), fourCCName(chosen.format).c_str());
     }
     clip->format_ = chosen.format;
     clip->width_ = chosen.width;

@@ -10,12 +10,12 @@
 
 #include "clip_records.h"
 #include "importer_session.h"
+#include "pixels/host_formats.h"
 
 namespace kestrova::cli {
 
-// A FourCC as written in the catalogue (first character from the lowest
-// byte), or "0x" and hexadecimal when not printable; --format reads the same.
-std::string fourCCText(uint32_t format);
+// FourCCs are written as the catalogue spells them; --format reads the same.
+using kestrova::fourCCName;
 
 // imGetIndPixelFormat from index 0 until it answers anything but 0.
 std::vector<uint32_t> candidateFormats(const hostsim::Host& host, void* clip);
@@ -27,6 +27,11 @@ class ClipFrames {
     static std::unique_ptr<ClipFrames> open(ImporterSession& session, const std::string& file,
                                             int32_t stream, std::optional<uint32_t> desired,
                                             int& exitCode);
+    // Starts an importer session for `options` and opens its one FILE
+    // argument in it; null (with `exitCode`) when either fails.
+    static std::unique_ptr<ClipFrames> start(const GlobalOptions& options, const std::string& file,
+                                             std::unique_ptr<ImporterSession>& session,
+                                             int& exitCode);
     ~ClipFrames();
     ClipFrames(const ClipFrames&) = delete;
     ClipFrames& operator=(const ClipFrames&) = delete;

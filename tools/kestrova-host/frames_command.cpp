@@ -62,7 +62,7 @@ void printText(const std::vector<FrameReport>& reports, bool withHash) {
             continue;
         }
         std::printf("frame %lld: %s from %s", static_cast<long long>(r.frame),
-                    fourCCText(r.format).c_str(), r.fromCache ? "host-cache" : "importer");
+                    fourCCName(r.format).c_str(), r.fromCache ? "host-cache" : "importer");
         if (withHash) {
             std::printf(", hash %s", hashText(r.hash).c_str());
         }
@@ -79,7 +79,7 @@ std::string printJson(const std::vector<FrameReport>& reports, bool withHash) {
             json.key("answer").value(r.result).endObject();
             continue;
         }
-        json.key("fourcc").value(fourCCText(r.format)).key("fromCache").boolean(r.fromCache);
+        json.key("fourcc").value(fourCCName(r.format)).key("fromCache").boolean(r.fromCache);
         if (withHash) {
             json.key("hash").value(hashText(r.hash));
         }
@@ -106,12 +106,8 @@ int runFrames(const GlobalOptions& options, const std::vector<std::string>& argu
         return kExitUsage;
     }
     int exitCode = kExitOk;
-    std::unique_ptr<ImporterSession> session = ImporterSession::start(options, exitCode);
-    if (!session) {
-        return exitCode;
-    }
-    std::unique_ptr<ClipFrames> clip = ClipFrames::open(
-        *session, arguments[0], options.stream.value_or(0), options.format, exitCode);
+    std::unique_ptr<ImporterSession> session;
+    std::unique_ptr<ClipFrames> clip = ClipFrames::start(options, arguments[0], session, exitCode);
     if (!clip) {
         return exitCode;
     }

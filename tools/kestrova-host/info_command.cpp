@@ -82,7 +82,7 @@ void printDeliveryText(const DeliveryReport& report) {
     }
     for (std::size_t i = 0; i < report.formats.size(); ++i) {
         const PixelFormatReport& f = report.formats[i];
-        std::printf("  %zu %s", i, fourCCText(f.format).c_str());
+        std::printf("  %zu %s", i, fourCCName(f.format).c_str());
         if (!f.kind.empty()) {
             std::printf("  %s, score %d", f.kind.c_str(), f.score);
         }
@@ -107,7 +107,7 @@ void printDeliveryText(const DeliveryReport& report) {
 void addDeliveryJson(JsonWriter& json, const DeliveryReport& report) {
     json.key("pixelFormats").beginArray();
     for (const PixelFormatReport& f : report.formats) {
-        json.beginObject().key("fourcc").value(fourCCText(f.format));
+        json.beginObject().key("fourcc").value(fourCCName(f.format));
         json.key("kind").value(f.kind).key("score").value(f.score);
         json.key("reason").value(f.reason).endObject();
     }

@@ -54,12 +54,8 @@ int runPlay(const GlobalOptions& options, const std::vector<std::string>& argume
         return kExitUsage;
     }
     int exitCode = kExitOk;
-    std::unique_ptr<ImporterSession> session = ImporterSession::start(options, exitCode);
-    if (!session) {
-        return exitCode;
-    }
-    std::unique_ptr<ClipFrames> clip = ClipFrames::open(
-        *session, arguments[0], options.stream.value_or(0), options.format, exitCode);
+    std::unique_ptr<ImporterSession> session;
+    std::unique_ptr<ClipFrames> clip = ClipFrames::start(options, arguments[0], session, exitCode);
     if (!clip) {
         return exitCode;
     }
@@ -77,7 +73,7 @@ int runPlay(const GlobalOptions& options, const std::vector<std::string>& argume
     const Pass filling = play(*clip, frames);
     const Pass cached = play(*clip, frames);
     store.clearCache();
-    const std::string format = fourCCText(clip->format());
+    const std::string format = fourCCName(clip->format());
     if (options.json) {
         JsonWriter json;
         json.beginObject().key("fourcc").value(format).key("frames").value(frames);
