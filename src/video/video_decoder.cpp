@@ -235,6 +235,7 @@ FrameResult VideoDecoder::seekTowards(int64_t timestamp) {
     fn.avcodec_flush_buffers(codecContext_.get());
     ++seekCount_;
     currentIndex_ = -1;
+    observedFrom_ = timestamp;
     // The next keyframe read is not the successor of the last one seen, so it
     // must not be measured against it.
     lastKeyframeIndex_ = -1;
@@ -364,7 +365,10 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
             result.frameIndex = currentIndex_;
             return result;
         }
-        if (frameObserver_ != nullptr) {
+        // With variable frame rates two pictures can share an index. A
+        // picture is offered as its index only when decoding began before
+        // every picture of that index, so it is the one a request would get.
+        if (frameObserver_ != nullptr && earliestTimestampOf(currentIndex_) >= observedFrom_) {
             frameObserver_(observerContext_, currentIndex_, currentFrame());
         }
         if (++passed >= kDecodeGuard) {

@@ -132,6 +132,9 @@ class VideoDecoder {
     double seekCostEma_ = 0;
     double pendingSeekCost_ = 0;
     bool afterSeek_ = false;
+    // The seek target since which every picture has been decoded in order;
+    // the lowest value when decoding began at the start.
+    int64_t observedFrom_ = INT64_MIN;
     const SeekIndex* seekIndex_ = nullptr;
     FrameObserver frameObserver_ = nullptr;
     void* observerContext_ = nullptr;

@@ -186,6 +186,7 @@ void VideoDecoder::close() {
     seekCostEma_ = 0;
     pendingSeekCost_ = 0;
     afterSeek_ = false;
+    observedFrom_ = INT64_MIN;
     blackFrameBuffer_.clear();
 }
 

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <functional>
-#include <set>
 
 #include "clip_test_support.h"
 #include "picture_view.h"
@@ -12,13 +11,14 @@
 namespace kestrova::moduletest {
 namespace {
 
-// The frame-exact fixtures: every video fixture except those that may give a
-// nearest frame (no timestamps; pictures closer than a frame).
+// Every video fixture but the raw stream without timestamps, whose pictures
+// are only ever nearest. The variable-rate clip stays in: where two of its
+// pictures share a frame number, the order of requests must not decide
+// which one the host gets.
 std::vector<std::string> exactFixtures() {
-    const std::set<std::string> mayBeNearest = {"h264_elementary.h264", "vfr.mkv"};
     std::vector<std::string> names;
     for (const test::FixtureEntry& entry : test::fixtureManifest()) {
-        if (entry.kind == "video" && mayBeNearest.count(entry.name) == 0) {
+        if (entry.kind == "video" && entry.name != "h264_elementary.h264") {
             names.push_back(entry.name);
         }
     }
