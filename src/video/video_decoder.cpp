@@ -192,9 +192,20 @@ FrameResult VideoDecoder::decodeNext() {
     }
 
     const AVFrame* picture = currentFrame();
-    currentIndex_ =
-        ptsToIndex(picture->best_effort_timestamp != AV_NOPTS_VALUE ? picture->best_effort_timestamp
-                                                                    : picture->pts);
+    const int64_t timestamp = picture->best_effort_timestamp != AV_NOPTS_VALUE
+                                  ? picture->best_effort_timestamp
+                                  : picture->pts;
+    currentIndex_ = ptsToIndex(timestamp);
+    // With variable frame rates two pictures can share an index. The first
+    // picture after a seek may be the second of such a pair, unless the seek
+    // aimed before every picture of its index or it opens the stream.
+    if (landingPending_) {
+        landingPending_ = false;
+        if (currentIndex_ >= 0 && timestamp > startPts_ &&
+            earliestTimestampOf(currentIndex_) < seekTarget_) {
+            ambiguousIndex_ = currentIndex_;
+        }
+    }
     fn.av_frame_unref(lastGoodFrame_.get());
     if (fn.av_frame_ref(lastGoodFrame_.get(), picture) < 0) {
         fn.av_frame_unref(lastGoodFrame_.get());
@@ -235,7 +246,9 @@ FrameResult VideoDecoder::seekTowards(int64_t timestamp) {
     fn.avcodec_flush_buffers(codecContext_.get());
     ++seekCount_;
     currentIndex_ = -1;
-    observedFrom_ = timestamp;
+    seekTarget_ = timestamp;
+    landingPending_ = true;
+    ambiguousIndex_ = -1;
     // The next keyframe read is not the successor of the last one seen, so it
     // must not be measured against it.
     lastKeyframeIndex_ = -1;
@@ -365,10 +378,9 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
             result.frameIndex = currentIndex_;
             return result;
         }
-        // With variable frame rates two pictures can share an index. A
-        // picture is offered as its index only when decoding began before
-        // every picture of that index, so it is the one a request would get.
-        if (frameObserver_ != nullptr && earliestTimestampOf(currentIndex_) >= observedFrom_) {
+        // Only a picture that is surely the first of its index is offered,
+        // so the cache holds what a request for that index would decode.
+        if (frameObserver_ != nullptr && currentIndex_ != ambiguousIndex_) {
             frameObserver_(observerContext_, currentIndex_, currentFrame());
         }
         if (++passed >= kDecodeGuard) {

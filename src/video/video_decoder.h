@@ -132,9 +132,11 @@ class VideoDecoder {
     double seekCostEma_ = 0;
     double pendingSeekCost_ = 0;
     bool afterSeek_ = false;
-    // The seek target since which every picture has been decoded in order;
-    // the lowest value when decoding began at the start.
-    int64_t observedFrom_ = INT64_MIN;
+    // The last seek's target; whether its first picture is still to come;
+    // the index of that picture when an undecoded picture may share it.
+    int64_t seekTarget_ = 0;
+    bool landingPending_ = false;
+    int64_t ambiguousIndex_ = -1;
     const SeekIndex* seekIndex_ = nullptr;
     FrameObserver frameObserver_ = nullptr;
     void* observerContext_ = nullptr;

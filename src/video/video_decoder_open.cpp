@@ -186,7 +186,8 @@ void VideoDecoder::close() {
     seekCostEma_ = 0;
     pendingSeekCost_ = 0;
     afterSeek_ = false;
-    observedFrom_ = INT64_MIN;
+    landingPending_ = false;
+    ambiguousIndex_ = -1;
     blackFrameBuffer_.clear();
 }
 
