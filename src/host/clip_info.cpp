@@ -16,15 +16,6 @@ namespace {
 constexpr const char* kSourceSettingsId = "com.kestrova.importer.sourcesettings";
 constexpr uint32_t kRawSubType = 0x52415720;  // bytes "RAW " in a little-endian field
 
-StreamSummary summaryFor(const ClipDescription& description, const StreamMapping& mapping) {
-    return buildStreamSummary(description, mapping.video >= 0 ? mapping.video : kNoStream,
-                              mapping.audio >= 0 ? mapping.audio : kNoStream);
-}
-
-uint8_t fieldType(FieldOrder order) {
-    return order == FieldOrder::UpperFirst ? 1 : order == FieldOrder::LowerFirst ? 2 : 0;
-}
-
 uint8_t alphaType(AlphaMode mode) {
     switch (mode) {
         case AlphaMode::Straight:
@@ -61,7 +52,7 @@ void fillVideo(ClipInstance& instance, const StreamSummary& s, void* record) {
     writeField<int32_t>(record, kHeight, s.height);
     writeField<int16_t>(record, kDepth, 32);
     writeField<uint32_t>(record, kSubType, kRawSubType);
-    writeField<uint8_t>(record, kFieldType, fieldType(s.fieldOrder));
+    writeField<uint8_t>(record, kFieldType, static_cast<uint8_t>(hostFieldCode(s.fieldOrder)));
     writeField<uint8_t>(record, kAlphaType, alphaType(s.alphaMode));
     writeField<uint8_t>(record, kIsStill, s.still ? 1 : 0);
     writeField<uint8_t>(record, kNoDuration, s.still ? 2 : 0);
@@ -134,13 +125,13 @@ Result imGetInfo8Handler(void* fileAccess, void* record) {
     if (!mapping.valid) {
         return imBadStreamIndex;
     }
-    const StreamSummary summary = summaryFor(description, mapping);
+    const StreamSummary summary = summaryForStreams(description, mapping.video, mapping.audio);
     if (hostStream == instance->hostStreamIndex) {
         instance->storeSummary(summary, mapping);
     } else if (!instance->summaryBuilt) {
         const StreamMapping own = mapHostStream(instance->hostStreamIndex, description);
         if (own.valid) {
-            instance->storeSummary(summaryFor(description, own), own);
+            instance->storeSummary(summaryForStreams(description, own.video, own.audio), own);
         }
     }
     // The record below keeps the detected values; the overrides only change

@@ -45,8 +45,7 @@ InstanceLock::~InstanceLock() {
 void ClipInstance::applyFrameCacheBudget() {
     const int32_t mib = Preferences::get().frameCacheMiB;
     if (mib != 0) {
-        frameCacheBudget = static_cast<int64_t>(mib) * 1048576;
-        frameCache.setBudget(static_cast<uint64_t>(frameCacheBudget));
+        frameCache.setBudget(static_cast<uint64_t>(mib) * 1048576);
     }
 }
 

@@ -20,8 +20,6 @@
 
 namespace kestrova::host {
 
-inline constexpr int64_t kDefaultFrameCacheBytes = 134217728;
-
 class ClipInstance {
   public:
     ClipInstance() = default;
@@ -68,7 +66,6 @@ class ClipInstance {
     std::string decoderName = "software";
     int32_t hwReadbackFormat = -1;
     int32_t splitIndex = 0;
-    int64_t frameCacheBudget = kDefaultFrameCacheBytes;
     std::vector<uint8_t> lutBytes;
     bool lutProbed = false;
     HdrMetadata hdrMetadata;

@@ -124,7 +124,7 @@ Result imOpenFile8Handler(void* fileRefSlot, void* record) {
     mapStreams(*instance);
     writeField<int64_t>(
         record, openrec::kExtraMemory,
-        std::min<int64_t>(instance->frameCacheBudget, std::numeric_limits<int32_t>::max()));
+        std::min<uint64_t>(instance->frameCache.budget(), std::numeric_limits<int32_t>::max()));
     if (fileRefSlot) {
         *static_cast<void**>(fileRefSlot) = instance;
     }

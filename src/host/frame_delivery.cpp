@@ -61,12 +61,11 @@ bool planarDestination(PPixHand ppix, uint32_t format, const DeliveryClip& clip,
                        const DeliveryMessages& m, DestinationBuffers& out) {
     const PPix2Suite* suite = HostSuites::ppix2Suite();
     const bool planar = isPlanar420Format(format);
-    const std::string name = printableFourCC(format);
     if (!suite || !suite->getYUV420PlanarBuffers) {
         if (planar) {
             logLine(LogLevel::Error, m.planarSuiteMissing);
         } else {
-            logLine(LogLevel::Error, m.biplanarSuiteMissing, name.c_str());
+            logLine(LogLevel::Error, m.biplanarSuiteMissing, printableFourCC(format).c_str());
         }
         return false;
     }
@@ -81,7 +80,7 @@ bool planarDestination(PPixHand ppix, uint32_t format, const DeliveryClip& clip,
         if (planar) {
             logLine(LogLevel::Error, m.planarBuffersFailed, err, clip.name.c_str());
         } else {
-            logLine(LogLevel::Error, m.biplanarBuffersFailed, err, name.c_str());
+            logLine(LogLevel::Error, m.biplanarBuffersFailed, err, printableFourCC(format).c_str());
         }
         return false;
     }

@@ -24,8 +24,7 @@ SourcePixelInfo sourcePixelsOf(const ClipInstance& clip, const StreamInfo& strea
     SourcePixelInfo info;
     describeSourceFormat(info, stream.pixelFormat);
     info.chromaSiting = stream.chromaLocation;
-    info.interlaced =
-        s.fieldOrder == FieldOrder::UpperFirst || s.fieldOrder == FieldOrder::LowerFirst;
+    info.interlaced = isInterlaced(s.fieldOrder);
     info.fullRange = s.fullRange;
     info.primaries = s.primaries;
     info.transfer = s.transfer;

@@ -9,10 +9,6 @@
 namespace kestrova::host {
 namespace {
 
-int32_t fieldOrderCode(FieldOrder order) {
-    return order == FieldOrder::UpperFirst ? 1 : order == FieldOrder::LowerFirst ? 2 : 0;
-}
-
 int32_t alphaCode(AlphaMode mode) {
     return mode == AlphaMode::Straight ? 1 : mode == AlphaMode::Premultiplied ? 2 : 0;
 }
@@ -23,7 +19,7 @@ void writeDetected(ClipPrefs& prefs, const StreamSummary& s, const std::string& 
     f[ClipPrefs::kDetectedTransfer] = s.transfer;
     f[ClipPrefs::kDetectedMatrix] = s.matrix;
     f[ClipPrefs::kDetectedFullRange] = s.fullRange ? 1 : 0;
-    f[ClipPrefs::kDetectedFieldOrder] = fieldOrderCode(s.fieldOrder);
+    f[ClipPrefs::kDetectedFieldOrder] = hostFieldCode(s.fieldOrder);
     f[ClipPrefs::kDetectedAspectNum] = s.aspectNum;
     f[ClipPrefs::kDetectedAspectDen] = s.aspectDen;
     f[ClipPrefs::kDetectedAlpha] = alphaCode(s.alphaMode);
@@ -32,16 +28,14 @@ void writeDetected(ClipPrefs& prefs, const StreamSummary& s, const std::string& 
                 "imPerformSourceSettingsCommand: populated detected values for %s (pri=%d trc=%d "
                 "mat=%d range=%d field=%d PAR=%u:%u alpha=%d)",
                 path.c_str(), s.primaries, s.transfer, s.matrix, s.fullRange ? 1 : 0,
-                fieldOrderCode(s.fieldOrder), static_cast<unsigned>(s.aspectNum),
+                hostFieldCode(s.fieldOrder), static_cast<unsigned>(s.aspectNum),
                 static_cast<unsigned>(s.aspectDen), alphaCode(s.alphaMode));
 }
 
 // The summary again from the description, with the new overrides on top.
 void rebuildSummary(ClipInstance& clip) {
     if (clip.reopen()) {
-        clip.summary = buildStreamSummary(clip.mainDemuxer,
-                                          clip.mappedVideo >= 0 ? clip.mappedVideo : kNoStream,
-                                          clip.mappedAudio >= 0 ? clip.mappedAudio : kNoStream);
+        clip.summary = summaryForStreams(clip.mainDemuxer, clip.mappedVideo, clip.mappedAudio);
         if (clip.prefs.hasOverrides()) {
             applyOverrides(clip.summary, clip.prefs);
         }

@@ -156,25 +156,27 @@ Result imGetSourceVideoHandler(void* record) {
     if (!picture) {
         return imFailure;
     }
-    const DeliveryClip delivery{
-        name,
-        s.width,
-        s.height,
-        s.aspectNum,
-        s.aspectDen,
-        s.fieldOrder == FieldOrder::UpperFirst || s.fieldOrder == FieldOrder::LowerFirst,
-        clip->videoDecoder.hardware().fallenBack,
-        clip->divergence,
-        clip->greyFramesReported};
+    const DeliveryClip delivery{name,
+                                s.width,
+                                s.height,
+                                s.aspectNum,
+                                s.aspectDen,
+                                isInterlaced(s.fieldOrder),
+                                clip->videoDecoder.hardware().fallenBack,
+                                clip->divergence,
+                                clip->greyFramesReported};
     ppix =
         deliverFrame(delivery, plan, picture, request.frameNumber, fromCache, kSourceVideoMessages);
     if (!ppix) {
         return imFailure;
     }
     *out = ppix;
-    Logger::log(LogLevel::Debug, "imGetSourceVideo: delivered frame %lld (%s%s) for %s",
-                static_cast<long long>(request.frameNumber), printableFourCC(plan.format).c_str(),
-                fromCache ? ", cache hit" : "", name.c_str());
+    if (Logger::enabled(LogLevel::Debug)) {  // the format text costs an allocation per frame
+        Logger::log(LogLevel::Debug, "imGetSourceVideo: delivered frame %lld (%s%s) for %s",
+                    static_cast<long long>(request.frameNumber),
+                    printableFourCC(plan.format).c_str(), fromCache ? ", cache hit" : "",
+                    name.c_str());
+    }
     addToHostCache(*clip, request, ppix);
     return imNoErr;
 }

@@ -211,4 +211,9 @@ std::string codecDescription(const StreamInfo& video) {
     return text;
 }
 
+StreamSummary summaryForStreams(const ClipDescription& description, int32_t video, int32_t audio) {
+    return buildStreamSummary(description, video >= 0 ? video : kNoStream,
+                              audio >= 0 ? audio : kNoStream);
+}
+
 }  // namespace kestrova::host

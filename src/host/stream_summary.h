@@ -56,10 +56,19 @@ struct StreamSummary {
     int32_t channelsOfSplit(int32_t index) const;
 };
 
+// The host's field code of a field order: 1 upper first, 2 lower first, 0
+// otherwise.
+inline int32_t hostFieldCode(FieldOrder order) {
+    return order == FieldOrder::UpperFirst ? 1 : order == FieldOrder::LowerFirst ? 2 : 0;
+}
+
 // Builds the summary for the chosen streams of an open description. An
 // unknown field order is probed on a private decoder.
 StreamSummary buildStreamSummary(const ClipDescription& description, int32_t videoChoice,
                                  int32_t audioChoice);
+
+// The summary of mapped streams: an FFmpeg index each, negative for none.
+StreamSummary summaryForStreams(const ClipDescription& description, int32_t video, int32_t audio);
 
 // The host's sample type code for an audio stream.
 int32_t audioSampleType(int32_t codecId, int32_t sampleFormat, int32_t bitsPerRawSample);

@@ -45,6 +45,10 @@ enum class DeliveryRoute : int32_t {
     Unsupported = 6
 };
 
+inline bool isInterlaced(FieldOrder order) {
+    return order == FieldOrder::UpperFirst || order == FieldOrder::LowerFirst;
+}
+
 // Log names; "?" outside the enumeration.
 const char* enumName(AlphaMode mode);
 const char* enumName(FieldOrder order);
