@@ -114,6 +114,18 @@ StreamInfo describeStream(const FfmpegRuntime& runtime, const AVStream& stream) 
     return info;
 }
 
+// The streams of `mediaType` that have a decoder, in container order.
+std::vector<const StreamInfo*> decodableStreams(const std::vector<StreamInfo>& streams,
+                                                int32_t mediaType) {
+    std::vector<const StreamInfo*> found;
+    for (const StreamInfo& s : streams) {
+        if (s.mediaType == mediaType && s.hasDecoder) {
+            found.push_back(&s);
+        }
+    }
+    return found;
+}
+
 bool isLeft(const StreamInfo& s) {
     return s.stereoView == 1 || (s.stereoView == 0 && !s.stereoInverted);
 }
@@ -156,12 +168,7 @@ std::optional<StereoTag> stereoFromMetadata(const std::string& value) {
 }
 
 StereoPair classifyStereoPair(const std::vector<StreamInfo>& streams) {
-    std::vector<const StreamInfo*> video;
-    for (const StreamInfo& s : streams) {
-        if (s.mediaType == AVMEDIA_TYPE_VIDEO && s.hasDecoder) {
-            video.push_back(&s);
-        }
-    }
+    const std::vector<const StreamInfo*> video = decodableStreams(streams, AVMEDIA_TYPE_VIDEO);
     StereoPair pair;
     if (video.size() != 2 || !video[0]->stereoPresent || !video[1]->stereoPresent) {
         return pair;
@@ -278,12 +285,7 @@ const StreamInfo* ClipDescription::findStream(int32_t index) const {
 }
 
 std::vector<const StreamInfo*> ClipDescription::videoStreams() const {
-    std::vector<const StreamInfo*> video;
-    for (const StreamInfo& s : streams_) {
-        if (s.mediaType == AVMEDIA_TYPE_VIDEO && s.hasDecoder) {
-            video.push_back(&s);
-        }
-    }
+    std::vector<const StreamInfo*> video = decodableStreams(streams_, AVMEDIA_TYPE_VIDEO);
     // The host shows view 0 as the left eye.
     if (stereo_.found && video.size() == 2 && video[0]->index == stereo_.right) {
         std::swap(video[0], video[1]);
@@ -292,13 +294,7 @@ std::vector<const StreamInfo*> ClipDescription::videoStreams() const {
 }
 
 std::vector<const StreamInfo*> ClipDescription::audioStreams() const {
-    std::vector<const StreamInfo*> audio;
-    for (const StreamInfo& s : streams_) {
-        if (s.mediaType == AVMEDIA_TYPE_AUDIO && s.hasDecoder) {
-            audio.push_back(&s);
-        }
-    }
-    return audio;
+    return decodableStreams(streams_, AVMEDIA_TYPE_AUDIO);
 }
 
 int32_t ClipDescription::eyeForView(int32_t view) const {

@@ -61,20 +61,20 @@ void remember(const MemoKey& key, const FieldProbeResult& result) {
     m.answers.emplace_back(key, result);
 }
 
-int32_t repeatingCount(const std::vector<FieldProbeSample>& samples, int32_t minimumRepeat) {
-    return static_cast<int32_t>(std::count_if(
-        samples.begin(), samples.end(),
-        [minimumRepeat](const FieldProbeSample& s) { return s.repeatPict >= minimumRepeat; }));
+// The share of a non-empty sample list that repeats a field.
+double repeatShare(const std::vector<FieldProbeSample>& samples) {
+    const auto repeating =
+        std::count_if(samples.begin(), samples.end(),
+                      [](const FieldProbeSample& s) { return s.repeatPict >= 1; });
+    return static_cast<double>(repeating) / static_cast<double>(samples.size());
 }
-
-}  // namespace
 
 bool hasPeriod5Cadence(const std::vector<FieldProbeSample>& samples) {
     const std::size_t n = samples.size();
     if (n < 10) {
         return false;
     }
-    const double share = static_cast<double>(repeatingCount(samples, 1)) / static_cast<double>(n);
+    const double share = repeatShare(samples);
     if (share < 0.3 || share > 0.5) {
         return false;
     }
@@ -107,7 +107,7 @@ bool hasPeriod4Cadence(const std::vector<FieldProbeSample>& samples) {
     if (n < 8) {
         return false;
     }
-    const double share = static_cast<double>(repeatingCount(samples, 1)) / static_cast<double>(n);
+    const double share = repeatShare(samples);
     if (share < 0.4 || share > 0.6) {
         return false;
     }
@@ -126,6 +126,8 @@ bool hasPeriod4Cadence(const std::vector<FieldProbeSample>& samples) {
     }
     return static_cast<double>(best) / static_cast<double>(m) >= 0.75;
 }
+
+}  // namespace
 
 FieldProbeResult classifyFieldSamples(const std::vector<FieldProbeSample>& samples) {
     FieldProbeResult result;

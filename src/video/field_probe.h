@@ -30,8 +30,6 @@ struct FieldProbeResult {
 
 // Counts, field order and cadence of a non-empty sample list.
 FieldProbeResult classifyFieldSamples(const std::vector<FieldProbeSample>& samples);
-bool hasPeriod5Cadence(const std::vector<FieldProbeSample>& samples);
-bool hasPeriod4Cadence(const std::vector<FieldProbeSample>& samples);
 
 class FieldProbe {
   public:

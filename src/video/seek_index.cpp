@@ -38,6 +38,16 @@ bool readLittleEndian(std::istream& in, T& out) {
     return true;
 }
 
+// The last of the non-empty, `key`-sorted entries whose key is at or before
+// `value`; the first entry when all lie after it.
+const SeekIndexEntry& atOrBefore(const std::vector<SeekIndexEntry>& entries, int64_t value,
+                                 int64_t SeekIndexEntry::*key) {
+    const auto after =
+        std::upper_bound(entries.begin(), entries.end(), value,
+                         [key](int64_t v, const SeekIndexEntry& entry) { return v < entry.*key; });
+    return after == entries.begin() ? entries.front() : *std::prev(after);
+}
+
 }  // namespace
 
 const char* statusName(SeekIndexLoadStatus status) {
@@ -229,26 +239,14 @@ int64_t SeekIndex::positionFor(int64_t pts) const {
     if (entries.empty()) {
         return -1;
     }
-    auto after = std::upper_bound(
-        entries.begin(), entries.end(), pts,
-        [](int64_t value, const SeekIndexEntry& entry) { return value < entry.pts; });
-    if (after == entries.begin()) {
-        return entries.front().pos;
-    }
-    return std::prev(after)->pos;
+    return atOrBefore(entries, pts, &SeekIndexEntry::pts).pos;
 }
 
 std::optional<SeekIndexEntry> SeekIndex::entryForFrame(int64_t frameIndex) const {
     if (entries.empty()) {
         return std::nullopt;
     }
-    auto after = std::upper_bound(
-        entries.begin(), entries.end(), frameIndex,
-        [](int64_t value, const SeekIndexEntry& entry) { return value < entry.frameIndex; });
-    if (after == entries.begin()) {
-        return entries.front();
-    }
-    return *std::prev(after);
+    return atOrBefore(entries, frameIndex, &SeekIndexEntry::frameIndex);
 }
 
 int64_t SeekIndex::medianSpacing() const {

@@ -272,10 +272,10 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
     // 2. Undecodable: placeholders only, silently.
     if (undecodable_) {
         if (restoreLastGood()) {
-            return lastGoodResult(n, "");
+            return lastGoodResult(n, "", false);
         }
         if (generateBlackFrame()) {
-            return blackResult(n);
+            return blackResult(n, false);
         }
         return failure(DecodeStatus::DecodeError, AVERROR(ENOSYS),
                        "stream is undecodable by this build");

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "containers/clip_description.h"
@@ -79,10 +78,7 @@ class VideoDecoder {
     int64_t seekCount() const { return seekCount_; }
     int64_t framesDecoded() const { return framesDecoded_; }
     int64_t gopSpacing() const { return gopSpacing_; }
-    bool intraOnly() const { return intraOnly_; }
-    bool undecodable() const { return undecodable_; }
     int32_t grantedThreads() const { return grantedThreads_; }
-    AVRational frameRate() const { return frameRate_; }
     const HwDecodeState& hardware() const { return hw_; }
     // The codec's name, "<unknown>" when closed.
     std::string decoderName() const;
@@ -100,8 +96,8 @@ class VideoDecoder {
     FrameResult seekTowards(int64_t timestamp);
     // The last good picture again, as the held picture.
     bool restoreLastGood();
-    FrameResult lastGoodResult(int64_t n, const std::string& detail);
-    FrameResult blackResult(int64_t n);
+    FrameResult lastGoodResult(int64_t n, const std::string& detail, bool seeked);
+    FrameResult blackResult(int64_t n, bool seeked);
     // Undecodable mode: the one-time report and a placeholder picture.
     FrameResult serveUndecodable(int64_t n, const FrameResult& failure, bool intraPath);
     FrameResult handleFailure(int64_t n, FrameResult failure);

@@ -22,9 +22,10 @@ bool VideoDecoder::restoreLastGood() {
     return fn.av_frame_ref(decodeFrame_.get(), lastGoodFrame_.get()) >= 0;
 }
 
-FrameResult VideoDecoder::lastGoodResult(int64_t n, const std::string& detail) {
+FrameResult VideoDecoder::lastGoodResult(int64_t n, const std::string& detail, bool seeked) {
     FrameResult result;
     result.status = DecodeStatus::Ok;
+    result.seeked = seeked;
     result.frameIndex = currentIndex_ >= 0 ? currentIndex_ : n;
     result.notExact = true;
     result.repeatedLastGood = true;
@@ -32,10 +33,11 @@ FrameResult VideoDecoder::lastGoodResult(int64_t n, const std::string& detail) {
     return result;
 }
 
-FrameResult VideoDecoder::blackResult(int64_t n) {
+FrameResult VideoDecoder::blackResult(int64_t n, bool seeked) {
     currentIndex_ = n;
     FrameResult result;
     result.status = DecodeStatus::Ok;
+    result.seeked = seeked;
     result.frameIndex = n;
     result.notExact = true;
     result.black = true;
@@ -71,14 +73,10 @@ FrameResult VideoDecoder::serveUndecodable(int64_t n, const FrameResult& failed,
         }
     }
     if (restoreLastGood()) {
-        FrameResult result = lastGoodResult(n, failed.detail);
-        result.seeked = failed.seeked;
-        return result;
+        return lastGoodResult(n, failed.detail, failed.seeked);
     }
     if (generateBlackFrame()) {
-        FrameResult result = blackResult(n);
-        result.seeked = failed.seeked;
-        return result;
+        return blackResult(n, failed.seeked);
     }
     return failed;
 }
@@ -118,9 +116,7 @@ FrameResult VideoDecoder::handleFailure(int64_t n, FrameResult failed) {
                         "further requests past the end are not logged",
                         static_cast<long long>(n), static_cast<long long>(currentIndex_));
         }
-        FrameResult result = lastGoodResult(n, "EndOfStream");
-        result.seeked = failed.seeked;
-        return result;
+        return lastGoodResult(n, "EndOfStream", failed.seeked);
     }
     // 4. Failures no retry can cure.
     if (failed.status == DecodeStatus::NotOpen || failed.errorCode == AVERROR(ENOMEM) ||
@@ -134,18 +130,14 @@ FrameResult VideoDecoder::handleFailure(int64_t n, FrameResult failed) {
         Logger::log(LogLevel::Warning,
                     "frameAt(%lld): recoverable error (%s), returning last good frame",
                     static_cast<long long>(n), detail.c_str());
-        FrameResult result = lastGoodResult(n, detail);
-        result.seeked = failed.seeked;
-        return result;
+        return lastGoodResult(n, detail, failed.seeked);
     }
     if (codecContext_ != nullptr && codecContext_->width > 0 && codecContext_->height > 0 &&
         generateBlackFrame()) {
         Logger::log(LogLevel::Warning,
                     "frameAt(%lld): recoverable error (%s), no prior frame, returning black frame",
                     static_cast<long long>(n), detail.c_str());
-        FrameResult result = blackResult(n);
-        result.seeked = failed.seeked;
-        return result;
+        return blackResult(n, failed.seeked);
     }
     return failed;
 }
