@@ -8,13 +8,10 @@
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "pixels/plane_layout.h"
+#include "pixels/plane_rows.h"
 
 namespace kestrova {
 namespace {
-
-const uint8_t* sourceRow(const AVFrame& frame, int plane, int32_t y) {
-    return frame.data[plane] + static_cast<int64_t>(y) * frame.linesize[plane];
-}
 
 uint8_t* destinationRow(const KernelJob& job, int32_t y, bool bottomUp) {
     const int32_t row = bottomUp ? job.height - 1 - y : y;
@@ -22,12 +19,7 @@ uint8_t* destinationRow(const KernelJob& job, int32_t y, bool bottomUp) {
 }
 
 uint16_t load16(const uint8_t* p, bool bigEndian) {
-    return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1])
-                     : static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-void store16(uint8_t* p, uint16_t v) {
-    std::memcpy(p, &v, 2);
+    return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1]) : load16le(p);
 }
 
 void storeFloats(uint8_t* p, float b, float g, float r, float a) {
@@ -285,7 +277,7 @@ bool prepareMatrix(KernelJob& job) {
     const AVPixFmtDescriptor& d = *job.descriptor;
     const AVFrame& f = *job.frame;
     const int32_t depth = depthOf(d);
-    const PlaneLayout layout = layoutOfFfmpegFormat(f.format);
+    const PlaneLayout layout = layoutOfDescriptor(&d);
     const bool fast = !layout.rgb && !layout.isFloat && d.nb_components >= 3 &&
                       ((layout.planeCount >= 3 && !layout.semiPlanar) ||
                        (layout.semiPlanar && layout.depth == 8));
@@ -332,27 +324,15 @@ void interleaveBiplanar(const KernelJob& job) {
     for (int32_t y = 0; y < job.height; ++y) {
         const uint8_t* src = sourceRow(f, 0, y);
         uint8_t* dst = destinationRow(job, y, false);
-        if (!wide) {
+        if (wide) {
+            highBitsRow(src, job.width, dst);
+        } else {
             std::memcpy(dst, src, job.width);
-            continue;
-        }
-        for (int32_t x = 0; x < job.width; ++x) {
-            store16(dst + 2 * x, static_cast<uint16_t>(load16(src + 2 * x, false) << 6));
         }
     }
     for (int32_t cy = 0; cy < job.height / 2; ++cy) {
-        const uint8_t* u = sourceRow(f, 1, cy);
-        const uint8_t* v = sourceRow(f, 2, cy);
-        uint8_t* dst = chroma + int64_t{cy} * job.rowBytes;
-        for (int32_t i = 0; i < job.width / 2; ++i) {
-            if (wide) {
-                store16(dst + 4 * i, static_cast<uint16_t>(load16(u + 2 * i, false) << 6));
-                store16(dst + 4 * i + 2, static_cast<uint16_t>(load16(v + 2 * i, false) << 6));
-            } else {
-                dst[2 * i] = u[i];
-                dst[2 * i + 1] = v[i];
-            }
-        }
+        interleaveChromaRow(sourceRow(f, 1, cy), sourceRow(f, 2, cy), job.width / 2, wide,
+                            chroma + int64_t{cy} * job.rowBytes);
     }
 }
 

@@ -44,9 +44,10 @@ void runKernelRows(const KernelJob& job, int32_t begin, int32_t end);
 
 // The kernel route for a destination of width x height: clears the packed
 // buffer as the kind requires, then converts the frame, split over the
-// conversion pool where the kind allows. False when the kernel refuses.
-bool dispatchKernel(ConversionKind kind, const AVFrame& frame, uint8_t* out, int64_t rowBytes,
-                    int32_t width, int32_t height);
+// conversion pool where the kind allows. `descriptor` is the frame format's
+// (null when FFmpeg has none). False when the kernel refuses.
+bool dispatchKernel(ConversionKind kind, const AVFrame& frame, const AVPixFmtDescriptor* descriptor,
+                    uint8_t* out, int64_t rowBytes, int32_t width, int32_t height);
 
 // Scale16u: v scaled from 0..65535 to 0..32768, rounded to nearest.
 inline uint16_t scaleToWhitePoint(uint16_t v) {

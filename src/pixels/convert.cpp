@@ -4,6 +4,7 @@
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "pixels/conversion_kernels.h"
+#include "pixels/plane_layout.h"
 #include "pixels/plane_routes.h"
 
 namespace kestrova {
@@ -20,12 +21,7 @@ bool hasRequiredPlanes(const AVFrame& frame, const AVPixFmtDescriptor* d) {
     if (frame.data[0] == nullptr || frame.linesize[0] == 0) {
         return false;
     }
-    int planes = 1;
-    if (d != nullptr) {
-        for (int i = 0; i < std::min<int>(d->nb_components, 4); ++i) {
-            planes = std::max(planes, d->comp[i].plane + 1);
-        }
-    }
+    const int32_t planes = d != nullptr ? std::max(planeCountOf(*d), 1) : 1;
     for (int p = 0; p < std::min(planes, 8); ++p) {
         if (frame.data[p] == nullptr || frame.linesize[p] == 0) {
             return false;
@@ -57,11 +53,7 @@ ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
         result.status = ConvertStatus::BadDestination;
         return result;
     }
-    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
-    const AVPixFmtDescriptor* descriptor =
-        runtime.available()
-            ? runtime.fn().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format))
-            : nullptr;
+    const AVPixFmtDescriptor* descriptor = pixelFormatDescriptor(frame->format);
     if (!hasRequiredPlanes(*frame, descriptor)) {
         return failed(result, ConvertStatus::BadFrame,
                       "frame is missing a plane its own pixel format requires");
@@ -79,8 +71,8 @@ ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
     if (packed.data == nullptr || packed.rowBytes == 0) {
         return failed(result, ConvertStatus::BadDestination, kNoBuffers);
     }
-    if (!dispatchKernel(plan.kind, *frame, packed.data, packed.rowBytes, destination.width,
-                        destination.height)) {
+    if (!dispatchKernel(plan.kind, *frame, descriptor, packed.data, packed.rowBytes,
+                        destination.width, destination.height)) {
         result.status = ConvertStatus::KernelFailed;
     }
     return result;

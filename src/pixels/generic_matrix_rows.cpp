@@ -8,16 +8,14 @@
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "pixels/conversion_kernels.h"
+#include "pixels/plane_rows.h"
 
 namespace kestrova {
 namespace {
 
 float readFloat(const AVFrame& f, const AVComponentDescriptor& c, int32_t x, int32_t row) {
     float value;
-    std::memcpy(
-        &value,
-        f.data[c.plane] + int64_t{row} * f.linesize[c.plane] + int64_t{x} * c.step + c.offset,
-        sizeof value);
+    std::memcpy(&value, sourceRow(f, c.plane, row) + int64_t{x} * c.step + c.offset, sizeof value);
     return value;
 }
 
@@ -43,8 +41,10 @@ void genericMatrixRows(const KernelJob& job, int32_t begin, int32_t end) {
     const bool alpha = (d.flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
     const int colours = d.nb_components - (alpha ? 1 : 0);
     const int alphaIndex = alpha ? d.nb_components - 1 : -1;
-    std::vector<uint32_t> raw(static_cast<std::size_t>(job.width));
-    std::vector<float> values[4];
+    // Kept per thread so a frame's ranges reuse them instead of allocating.
+    thread_local std::vector<uint32_t> raw;
+    thread_local std::vector<float> values[4];
+    raw.resize(static_cast<std::size_t>(job.width));
     const uint8_t* data[4] = {f.data[0], f.data[1], f.data[2], f.data[3]};
     const int linesize[4] = {f.linesize[0], f.linesize[1], f.linesize[2], f.linesize[3]};
     for (int32_t y = begin; y < end; ++y) {

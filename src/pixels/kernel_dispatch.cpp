@@ -57,11 +57,12 @@ void runRange(void* context, int32_t begin, int32_t end) {
 
 }  // namespace
 
-bool dispatchKernel(ConversionKind kind, const AVFrame& frame, uint8_t* out, int64_t rowBytes,
-                    int32_t width, int32_t height) {
+bool dispatchKernel(ConversionKind kind, const AVFrame& frame, const AVPixFmtDescriptor* descriptor,
+                    uint8_t* out, int64_t rowBytes, int32_t width, int32_t height) {
     KernelJob job;
     job.kind = kind;
     job.frame = &frame;
+    job.descriptor = descriptor;
     job.out = out;
     job.rowBytes = rowBytes;
     job.destinationWidth = width;
@@ -71,10 +72,6 @@ bool dispatchKernel(ConversionKind kind, const AVFrame& frame, uint8_t* out, int
     job.height = frame.height >= 1 && frame.height < height ? frame.height : height;
     if (frame.width < 1 || frame.height < 1) {
         job.width = job.height = 0;
-    }
-    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
-    if (runtime.available()) {
-        job.descriptor = runtime.fn().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
     }
 
     const bool wholeBuffer = job.width < width || job.height < height ||

@@ -5,30 +5,35 @@
 #include "ffmpeg/ffmpeg_runtime.h"
 
 namespace kestrova {
-namespace {
 
-const AVPixFmtDescriptor* descriptorOf(int32_t pixelFormat) {
+const AVPixFmtDescriptor* pixelFormatDescriptor(int32_t pixelFormat) {
     const auto& runtime = ffmpeg::FfmpegRuntime::instance();
-    if (!runtime.available()) {
+    if (!runtime.available() || pixelFormat < 0) {
         return nullptr;
     }
     return runtime.fn().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
 }
 
-}  // namespace
+int32_t planeCountOf(const AVPixFmtDescriptor& d) {
+    int32_t planes = 0;
+    for (int i = 0; i < std::min<int>(d.nb_components, 4); ++i) {
+        planes = std::max(planes, d.comp[i].plane + 1);
+    }
+    return planes;
+}
 
 PlaneLayout layoutOfFfmpegFormat(int32_t pixelFormat) {
-    const AVPixFmtDescriptor* d = descriptorOf(pixelFormat);
+    return layoutOfDescriptor(pixelFormatDescriptor(pixelFormat));
+}
+
+PlaneLayout layoutOfDescriptor(const AVPixFmtDescriptor* d) {
     constexpr uint64_t kUnusable =
         AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL;
     if (d == nullptr || d->nb_components == 0 || (d->flags & kUnusable) != 0) {
         return {};
     }
     const int components = std::min<int>(d->nb_components, 4);
-    int planes = 0;
-    for (int i = 0; i < components; ++i) {
-        planes = std::max(planes, d->comp[i].plane + 1);
-    }
+    const int32_t planes = planeCountOf(*d);
     if (planes > 8) {
         return {};
     }
@@ -67,7 +72,7 @@ PlaneLayout layoutOfFfmpegFormat(int32_t pixelFormat) {
 }
 
 ChromaClass chromaClassOf(int32_t pixelFormat) {
-    const AVPixFmtDescriptor* d = descriptorOf(pixelFormat);
+    const AVPixFmtDescriptor* d = pixelFormatDescriptor(pixelFormat);
     if (d == nullptr) {
         return ChromaClass::Unknown;
     }

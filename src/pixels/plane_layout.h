@@ -6,6 +6,8 @@
 
 #include "pixels/pixel_enums.h"
 
+struct AVPixFmtDescriptor;
+
 namespace kestrova {
 
 struct PlaneLayout {
@@ -24,9 +26,18 @@ struct PlaneLayout {
     bool operator==(const PlaneLayout&) const = default;
 };
 
+// FFmpeg's descriptor of a pixel format; null when FFmpeg is not loaded or
+// the format is unknown.
+const AVPixFmtDescriptor* pixelFormatDescriptor(int32_t pixelFormat);
+
+// Planes the format's components use, up to the highest.
+int32_t planeCountOf(const AVPixFmtDescriptor& descriptor);
+
 // Invalid for palette, bitstream and hardware formats, and when FFmpeg is not
 // loaded.
 PlaneLayout layoutOfFfmpegFormat(int32_t pixelFormat);
+// The same for a descriptor already looked up; invalid for null.
+PlaneLayout layoutOfDescriptor(const AVPixFmtDescriptor* descriptor);
 
 // Chroma class from FFmpeg's descriptor; Unknown without one.
 ChromaClass chromaClassOf(int32_t pixelFormat);

@@ -4,14 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ffmpeg/ffmpeg_runtime.h"
+#include "pixels/plane_rows.h"
 
 namespace kestrova {
 namespace {
-
-const uint8_t* sourceRow(const AVFrame& frame, int plane, int32_t y) {
-    return frame.data[plane] + static_cast<int64_t>(y) * frame.linesize[plane];
-}
 
 uint8_t* destinationRow(const DestinationPlane& plane, int32_t y) {
     return plane.data + y * plane.rowBytes;
@@ -32,16 +28,6 @@ void copyRows(const AVFrame& frame, int plane, const DestinationPlane& to, int32
     for (int32_t y = 0; y < rows && bytes > 0; ++y) {
         std::memcpy(destinationRow(to, y), sourceRow(frame, plane, y), bytes);
     }
-}
-
-uint16_t load16(const uint8_t* p) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
-
-void store16(uint8_t* p, uint16_t v) {
-    std::memcpy(p, &v, 2);
 }
 
 }  // namespace
@@ -87,38 +73,23 @@ bool copyPlanes(DeliveryRoute route, const AVFrame& frame, int32_t frameDepth,
                         v[i] = uv[2 * i + 1];
                     }
                 } else {
-                    const uint8_t* u = sourceRow(frame, 1, y);
-                    const uint8_t* v = sourceRow(frame, 2, y);
-                    uint8_t* uv = destinationRow(d.planes[1], y);
-                    for (int32_t i = 0; i < n; ++i) {
-                        uv[2 * i] = u[i];
-                        uv[2 * i + 1] = v[i];
-                    }
+                    interleaveChromaRow(sourceRow(frame, 1, y), sourceRow(frame, 2, y), n, false,
+                                        destinationRow(d.planes[1], y));
                 }
             }
             break;
         }
         case DeliveryRoute::Planar10ToBiplanar10: {
-            // Ten bits in the low bits of each word move to the high bits.
             const int32_t luma =
                 static_cast<int32_t>(std::min<int64_t>(width, d.planes[0].rowBytes / 2));
             for (int32_t y = 0; y < height; ++y) {
-                const uint8_t* src = sourceRow(frame, 0, y);
-                uint8_t* dst = destinationRow(d.planes[0], y);
-                for (int32_t x = 0; x < luma; ++x) {
-                    store16(dst + 2 * x, static_cast<uint16_t>(load16(src + 2 * x) << 6));
-                }
+                highBitsRow(sourceRow(frame, 0, y), luma, destinationRow(d.planes[0], y));
             }
             const int32_t n =
                 static_cast<int32_t>(std::min<int64_t>(pairs, d.planes[1].rowBytes / 4));
             for (int32_t y = 0; y < chromaRows; ++y) {
-                const uint8_t* u = sourceRow(frame, 1, y);
-                const uint8_t* v = sourceRow(frame, 2, y);
-                uint8_t* uv = destinationRow(d.planes[1], y);
-                for (int32_t i = 0; i < n; ++i) {
-                    store16(uv + 4 * i, static_cast<uint16_t>(load16(u + 2 * i) << 6));
-                    store16(uv + 4 * i + 2, static_cast<uint16_t>(load16(v + 2 * i) << 6));
-                }
+                interleaveChromaRow(sourceRow(frame, 1, y), sourceRow(frame, 2, y), n, true,
+                                    destinationRow(d.planes[1], y));
             }
             break;
         }

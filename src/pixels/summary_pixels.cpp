@@ -1,6 +1,7 @@
 #include "pixels/summary_pixels.h"
 
 #include "ffmpeg/ffmpeg_runtime.h"
+#include "pixels/plane_layout.h"
 
 namespace kestrova {
 namespace {
@@ -17,14 +18,6 @@ void fill(int32_t& value, int32_t with) {
     if (value == kUnspecified) {
         value = with;
     }
-}
-
-const AVPixFmtDescriptor* descriptorOf(int32_t pixelFormat) {
-    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
-    if (!runtime.available() || pixelFormat < 0) {
-        return nullptr;
-    }
-    return runtime.fn().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
 }
 
 }  // namespace
@@ -102,14 +95,14 @@ AlphaMode alphaModeFor(bool formatHasAlpha, const std::string& alphaModeTag,
 }
 
 int32_t bitDepthOf(int32_t pixelFormat) {
-    const AVPixFmtDescriptor* descriptor = descriptorOf(pixelFormat);
+    const AVPixFmtDescriptor* descriptor = pixelFormatDescriptor(pixelFormat);
     return descriptor && descriptor->nb_components > 0 && descriptor->comp[0].depth > 0
                ? descriptor->comp[0].depth
                : 8;
 }
 
 bool pixelFormatHasAlpha(int32_t pixelFormat) {
-    const AVPixFmtDescriptor* descriptor = descriptorOf(pixelFormat);
+    const AVPixFmtDescriptor* descriptor = pixelFormatDescriptor(pixelFormat);
     return descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
 }
 

@@ -9,16 +9,11 @@
 namespace kestrova {
 namespace {
 
-constexpr int32_t kTransferLinear = 8;
-constexpr int32_t kTransferPq = 16;
-constexpr int32_t kTransferHlg = 18;
-constexpr int32_t kBt2020 = 9;
-
 bool is601(const SourcePixelInfo& s) {
     return s.matrix == AVCOL_SPC_BT470BG || s.matrix == AVCOL_SPC_SMPTE170M;
 }
 bool isBt2020(const SourcePixelInfo& s) {
-    return s.primaries == kBt2020 || s.matrix == AVCOL_SPC_BT2020_NCL ||
+    return s.primaries == AVCOL_PRI_BT2020 || s.matrix == AVCOL_SPC_BT2020_NCL ||
            s.matrix == AVCOL_SPC_BT2020_CL;
 }
 
@@ -40,7 +35,7 @@ uint32_t nv12Variant(const SourcePixelInfo& s) {
 }
 
 uint32_t p010Variant(const SourcePixelInfo& s) {
-    if (s.transfer == kTransferHlg) {
+    if (s.transfer == AVCOL_TRC_ARIB_STD_B67) {
         if (s.interlaced) {
             return fourCC("Phl0");
         }
@@ -48,7 +43,7 @@ uint32_t p010Variant(const SourcePixelInfo& s) {
     }
     const char scan = s.interlaced ? 'i' : '1';
     const char range = s.fullRange ? 'f' : '0';
-    if (s.transfer == kTransferPq) {
+    if (s.transfer == AVCOL_TRC_SMPTE2084) {
         return code('P', 'O', scan, range);
     }
     return code(isBt2020(s) ? 'P' : 'p', '0', scan, range);
@@ -191,14 +186,14 @@ void addTableRows(const SourcePixelInfo& s, PlanList& list) {
             break;
         case AV_PIX_FMT_GBRP10LE:
         case AV_PIX_FMT_X2RGB10LE: {
-            const bool hlg = s.transfer == kTransferHlg;
+            const bool hlg = s.transfer == AVCOL_TRC_ARIB_STD_B67;
             list.add(hlg ? fourCC("@HL1") : fourCC("RGB1"), K::Pack10Rgb, 90,
                      "10-bit RGB packed into RGB_444_10u", false, hlg);
             break;
         }
         case AV_PIX_FMT_GBRPF32LE:
         case AV_PIX_FMT_GBRAPF32LE:
-            list.add(rgbFloat(s.hasAlpha, s.transfer == kTransferLinear), K::PlanarRgbFloat, 95,
+            list.add(rgbFloat(s.hasAlpha, s.transfer == AVCOL_TRC_LINEAR), K::PlanarRgbFloat, 95,
                      "planar float RGB interleaved to packed BGRA float; linear variant when the "
                      "transfer is linear");
             break;
@@ -252,11 +247,7 @@ void describeSourceFormat(SourcePixelInfo& info, int32_t pixelFormat) {
     info.chroma = chromaClassOf(pixelFormat);
     info.hasAlpha = info.isFloat = info.bigEndian = info.planar = false;
     info.componentCount = 0;
-    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
-    const AVPixFmtDescriptor* d =
-        runtime.available()
-            ? runtime.fn().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat))
-            : nullptr;
+    const AVPixFmtDescriptor* d = pixelFormatDescriptor(pixelFormat);
     if (d == nullptr) {
         return;
     }
