@@ -14,6 +14,7 @@
 #include "pixels/conversion_kernels.h"
 #include "pixels/conversion_pool.h"
 #include "pixels/convert.h"
+#include "pixels/host_formats.h"
 #include "pixels/kernel_table.h"
 
 namespace {

@@ -1,7 +1,5 @@
 #include "clip_records.h"
 
-#include <algorithm>
-
 #include "platform/platform.h"
 
 namespace kestrova::hostsim {

@@ -21,8 +21,9 @@ int64_t paddedRowBytes(int64_t visible) {
     return roundUp(visible, kRowAlignment) + kRowAlignment;
 }
 
-int64_t v210RowBytes(int64_t width) {
-    return roundUp((width + 5) / 6 * 16, 128);
+// Bytes per pixel of a packed 4:4:4 catalogue format.
+int64_t packedPixelBytes(const PlaneLayout& layout) {
+    return layout.isFloat ? 16 : layout.depth == 16 ? 8 : 4;
 }
 
 }  // namespace
@@ -30,20 +31,6 @@ int64_t v210RowBytes(int64_t width) {
 bool isV210Format(uint32_t format) {
     const PlaneLayout layout = layoutOfHostFormat(format);
     return layout.valid && layout.planeCount == 1 && layout.chromaShiftX == 1 && layout.depth == 10;
-}
-
-int32_t packedBytesPerPixel(uint32_t format) {
-    const PlaneLayout layout = layoutOfHostFormat(format);
-    if (!layout.valid || layout.planeCount != 1 || isV210Format(format)) {
-        return 0;
-    }
-    if (layout.chromaShiftX == 1) {
-        return 2;  // 4:2:2, two pixels share four bytes
-    }
-    if (layout.isFloat) {
-        return 16;
-    }
-    return layout.depth == 16 ? 8 : 4;
 }
 
 std::unique_ptr<PPixBuffer> PPixBuffer::create(uint32_t format, int32_t width, int32_t height,
@@ -78,9 +65,8 @@ std::unique_ptr<PPixBuffer> PPixBuffer::create(uint32_t format, int32_t width, i
     } else if (isV210Format(format)) {
         shapes = {{(int64_t{width} + 5) / 6 * 16, v210RowBytes(width), height}};
     } else {
-        const int64_t visible = layout.chromaShiftX == 1
-                                    ? chromaWidth * 4
-                                    : int64_t{width} * packedBytesPerPixel(format);
+        const int64_t visible =
+            layout.chromaShiftX == 1 ? chromaWidth * 4 : int64_t{width} * packedPixelBytes(layout);
         shapes = {{visible, paddedRowBytes(visible), height}};
     }
     int64_t total = 0;

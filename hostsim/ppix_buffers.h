@@ -59,9 +59,6 @@ class PPixBuffer {
     std::vector<PPixPlane> planes_;
 };
 
-// Bytes per pixel of a packed catalogue format (0 for v210, planar and
-// biplanar formats, and formats outside the catalogue).
-int32_t packedBytesPerPixel(uint32_t format);
 bool isV210Format(uint32_t format);
 
 }  // namespace kestrova::hostsim

@@ -1,5 +1,7 @@
 #include "ppix_store.h"
 
+#include <algorithm>
+
 namespace kestrova::hostsim {
 namespace {
 
@@ -48,11 +50,13 @@ void PPixStore::setRecycling(std::size_t buffers) {
     }
 }
 
-void PPixStore::release(host::PPixHand ppix) {
+bool PPixStore::release(host::PPixHand ppix) {
     const auto found = live_.find(ppix);
     if (found == live_.end()) {
         ++badDisposals_;
-    } else if (--found->second.references == 0) {
+        return false;
+    }
+    if (--found->second.references == 0) {
         if (recycleLimit_ > 0) {
             if (recycled_.size() == recycleLimit_) {
                 recycled_.pop_front();
@@ -61,13 +65,12 @@ void PPixStore::release(host::PPixHand ppix) {
         }
         live_.erase(found);
     }
+    return true;
 }
 
 host::Result PPixStore::dispose(host::PPixHand ppix) {
     std::lock_guard lock(mutex_);
-    const bool known = live_.count(ppix) != 0;
-    release(ppix);
-    return known ? host::imNoErr : kError;
+    return release(ppix) ? host::imNoErr : kError;
 }
 
 const PPixBuffer* PPixStore::find(host::PPixHand ppix) const {
@@ -130,6 +133,7 @@ host::Result PPixStore::addToCache(int32_t importerId, int32_t stream, host::PPi
     const CacheKey key{importerId, stream, frame, found->second.buffer->format()};
     if (const auto old = cache_.find(key); old != cache_.end()) {
         dropCached(old);
+        cacheOrder_.erase(std::find(cacheOrder_.begin(), cacheOrder_.end(), key));
     }
     while (cacheBytes_ + bytes > cacheBudget_ && !cacheOrder_.empty()) {
         if (const auto oldest = cache_.find(cacheOrder_.front()); oldest != cache_.end()) {

@@ -61,8 +61,9 @@ class PPixStore {
         int32_t references = 0;
     };
     using CacheKey = std::tuple<int32_t, int32_t, int64_t, uint32_t>;
-    // Both are called with mutex_ held.
-    void release(host::PPixHand ppix);
+    // Both are called with mutex_ held. False (and counted) when `ppix` is
+    // not live.
+    bool release(host::PPixHand ppix);
     void dropCached(std::map<CacheKey, host::PPixHand>::iterator entry);
     // A released buffer of this format and size, or null; takes mutex_.
     std::unique_ptr<PPixBuffer> takeRecycled(uint32_t format, int32_t width, int32_t height);

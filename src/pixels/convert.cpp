@@ -32,11 +32,6 @@ bool hasRequiredPlanes(const AVFrame& frame, const AVPixFmtDescriptor* d) {
 
 }  // namespace
 
-int64_t v210RowBytes(int32_t width) {
-    const int64_t groups = (std::max<int64_t>(width, 0) + 5) / 6;
-    return (groups * 16 + 127) / 128 * 128;
-}
-
 ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
                            const DestinationBuffers& destination) {
     ConvertResult result;

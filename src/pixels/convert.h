@@ -47,7 +47,4 @@ RouteResult resolveRoute(const TargetPlan& plan, int32_t actualFormat);
 ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
                            const DestinationBuffers& destination);
 
-// 16 bytes per 6 pixels, rows padded to 128 bytes.
-int64_t v210RowBytes(int32_t width);
-
 }  // namespace kestrova

@@ -2,6 +2,7 @@
 // layouts and the sets the HDR contract and the colour space answer use.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -12,6 +13,12 @@ namespace kestrova {
 
 using host::fourCC;
 using host::kBadFormat;
+
+// Bytes of a v210 row: 16 per group of 6 pixels, padded to 128 bytes.
+inline int64_t v210RowBytes(int64_t width) {
+    const int64_t groups = (std::max<int64_t>(width, 0) + 5) / 6;
+    return (groups * 16 + 127) / 128 * 128;
+}
 
 // Invalid outside the catalogue.
 PlaneLayout layoutOfHostFormat(uint32_t format);

@@ -8,6 +8,7 @@
 #include "pixels/conversion_kernels.h"
 #include "pixels/conversion_pool.h"
 #include "pixels/convert.h"
+#include "pixels/host_formats.h"
 
 namespace kestrova {
 namespace {

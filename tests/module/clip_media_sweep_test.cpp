@@ -7,16 +7,6 @@
 namespace kestrova::moduletest {
 namespace {
 
-std::vector<test::FixtureEntry> fixturesOfKind(const std::string& kind) {
-    std::vector<test::FixtureEntry> chosen;
-    for (const test::FixtureEntry& entry : test::fixtureManifest()) {
-        if (entry.kind == kind) {
-            chosen.push_back(entry);
-        }
-    }
-    return chosen;
-}
-
 using CorruptMediaTest = SharedModuleTest;
 
 // Open, describe every host stream and size every decode size of each

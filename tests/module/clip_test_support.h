@@ -12,6 +12,7 @@
 namespace kestrova::moduletest {
 
 using test::fixturePath;
+using test::fixturesOfKind;
 using test::occurrences;
 
 // Test names of cases parameterised by a `fixture` file name.

@@ -17,8 +17,8 @@ namespace {
 // which one the host gets.
 std::vector<std::string> exactFixtures() {
     std::vector<std::string> names;
-    for (const test::FixtureEntry& entry : test::fixtureManifest()) {
-        if (entry.kind == "video" && entry.name != "h264_elementary.h264") {
+    for (const test::FixtureEntry& entry : fixturesOfKind("video")) {
+        if (entry.name != "h264_elementary.h264") {
             names.push_back(entry.name);
         }
     }

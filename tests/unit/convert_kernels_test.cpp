@@ -10,6 +10,7 @@
 #include "convert_fixtures.h"
 #include "pixels/conversion_kernels.h"
 #include "pixels/conversion_pool.h"
+#include "pixels/host_formats.h"
 #include "pixels/kernel_table.h"
 
 namespace kestrova {

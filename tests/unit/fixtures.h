@@ -62,6 +62,16 @@ inline std::vector<FixtureEntry> fixtureManifest() {
     return entries;
 }
 
+inline std::vector<FixtureEntry> fixturesOfKind(const std::string& kind) {
+    std::vector<FixtureEntry> chosen;
+    for (const FixtureEntry& entry : fixtureManifest()) {
+        if (entry.kind == kind) {
+            chosen.push_back(entry);
+        }
+    }
+    return chosen;
+}
+
 // Routes the log to a private folder at debug level for the object's life
 // (not copyable: the folder and the variable are its own).
 class LogCapture {

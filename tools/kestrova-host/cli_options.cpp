@@ -9,17 +9,21 @@
 namespace kestrova::cli {
 namespace {
 
-bool parseLogLevel(std::string_view text, int32_t& level) {
+// The whole of `text` as a decimal number.
+template <typename T>
+bool parseDecimal(std::string_view text, T& number) {
     const char* end = text.data() + text.size();
-    const auto [next, ec] = std::from_chars(text.data(), end, level);
-    return ec == std::errc() && next == end && level >= 0 && level <= 5;
+    const auto [next, ec] = std::from_chars(text.data(), end, number);
+    return ec == std::errc() && next == end;
+}
+
+bool parseLogLevel(std::string_view text, int32_t& level) {
+    return parseDecimal(text, level) && level >= 0 && level <= 5;
 }
 
 // A frame number: decimal, 0 to a billion (more than any clip has frames).
 bool parseFrame(std::string_view text, int64_t& frame) {
-    const char* end = text.data() + text.size();
-    const auto [next, ec] = std::from_chars(text.data(), end, frame);
-    return !text.empty() && ec == std::errc() && next == end && frame >= 0 && frame <= 1000000000;
+    return parseDecimal(text, frame) && frame >= 0 && frame <= 1000000000;
 }
 
 bool parseFrameList(std::string_view text, std::vector<int64_t>& frames) {
@@ -141,9 +145,7 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             out.options.sheet = *value;
         } else if (name == "--shuffle") {
             uint64_t seed = 0;
-            const char* end = value->data() + value->size();
-            const auto [next, ec] = std::from_chars(value->data(), end, seed);
-            if (ec != std::errc() || next != end) {
+            if (!parseDecimal(*value, seed)) {
                 error = "--shuffle needs a decimal seed, not '" + *value + "'";
                 return false;
             }

@@ -40,14 +40,9 @@ std::unique_ptr<ClipFrames> ClipFrames::open(ImporterSession& session, const std
                                              int& exitCode) {
     std::unique_ptr<ClipFrames> clip(new ClipFrames(session.host()));
     const hostsim::Host& host = clip->host_;
-    std::vector<uint8_t> prefs(host::kClipPrefsBytes);
-    host.getPrefs8(prefs.data(), host::kClipPrefsBytes, true);
-    clip->opened_ = hostsim::openFile(host, file, stream);
+    clip->opened_ = session.openClip(file, stream);
     if (clip->opened_.result != host::imNoErr) {
-        const std::string reason = session.lastLogLine("imOpenFile8");
-        std::fprintf(stderr, "kestrova-host: declined: imOpenFile8 answered %d for %s\n%s\n",
-                     clip->opened_.result, file.c_str(),
-                     reason.empty() ? "(the reason is logged at --log-level 4)" : reason.c_str());
+        session.reportDeclined(file, clip->opened_.result);
         exitCode = kExitDeclined;
         return nullptr;
     }

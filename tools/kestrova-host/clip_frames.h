@@ -22,11 +22,6 @@ std::vector<uint32_t> candidateFormats(const hostsim::Host& host, void* clip);
 
 class ClipFrames {
   public:
-    // Null when the file is declined or no format can be negotiated; the
-    // reason is then on standard error and `exitCode` says what to exit with.
-    static std::unique_ptr<ClipFrames> open(ImporterSession& session, const std::string& file,
-                                            int32_t stream, std::optional<uint32_t> desired,
-                                            int& exitCode);
     // Starts an importer session for `options` and opens its one FILE
     // argument in it; null (with `exitCode`) when either fails.
     static std::unique_ptr<ClipFrames> start(const GlobalOptions& options, const std::string& file,
@@ -50,6 +45,12 @@ class ClipFrames {
 
   private:
     explicit ClipFrames(hostsim::Host& host) : host_(host) {}
+    // Null when the file is declined or no format can be negotiated; the
+    // reason is then on standard error and `exitCode` says what to exit with.
+    static std::unique_ptr<ClipFrames> open(ImporterSession& session, const std::string& file,
+                                            int32_t stream, std::optional<uint32_t> desired,
+                                            int& exitCode);
+
     hostsim::Host& host_;
     hostsim::OpenAnswer opened_;
     hostsim::ClipInfo info_;

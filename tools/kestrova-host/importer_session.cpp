@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -25,23 +26,6 @@ std::uintmax_t fileSize(const std::filesystem::path& path) {
     return ec ? 0 : size;
 }
 
-// The last line containing `text` that the importer added to its log after
-// the log had `start` bytes (the whole log when it was rotated since).
-std::string lastLogLineWith(const std::filesystem::path& log, std::uintmax_t start,
-                            std::string_view text) {
-    std::ifstream in(log);
-    if (fileSize(log) >= start) {
-        in.seekg(static_cast<std::streamoff>(start));
-    }
-    std::string found;
-    for (std::string line; std::getline(in, line);) {
-        if (line.find(text) != std::string::npos) {
-            found = line;
-        }
-    }
-    return found;
-}
-
 }  // namespace
 
 std::unique_ptr<ImporterSession> ImporterSession::start(const GlobalOptions& options,
@@ -56,10 +40,8 @@ std::unique_ptr<ImporterSession> ImporterSession::start(const GlobalOptions& opt
                      error.c_str());
         return nullptr;
     }
-    const std::filesystem::path log = importerLog();
-    const std::uintmax_t logStart = fileSize(log);
-    session->log_ = log;
-    session->logStart_ = logStart;
+    session->log_ = importerLog();
+    session->logStart_ = fileSize(session->log_);
     session->host_ = std::make_unique<hostsim::Host>(*session->module_);
     const host::Result answer = session->host_->init();
     if (answer == host::imInitOk) {
@@ -69,17 +51,42 @@ std::unique_ptr<ImporterSession> ImporterSession::start(const GlobalOptions& opt
     // Shut down first, so the log is complete when it is read.
     session->host_->shutdown();
     std::fprintf(stderr, "kestrova-host: imInit answered %d\n", answer);
-    const std::string reason = lastLogLineWith(log, logStart, "FFmpeg unavailable");
+    const std::string reason = session->lastLogLine("FFmpeg unavailable");
     if (reason.empty()) {
-        std::fprintf(stderr, "kestrova-host: no FFmpeg failure in %s\n", log.c_str());
+        std::fprintf(stderr, "kestrova-host: no FFmpeg failure in %s\n", session->log_.c_str());
     } else {
         std::fprintf(stderr, "%s\n", reason.c_str());
     }
     return nullptr;
 }
 
+// Reads from where the log ended when the session started (the whole log
+// when it was rotated since).
 std::string ImporterSession::lastLogLine(std::string_view text) const {
-    return lastLogLineWith(log_, logStart_, text);
+    std::ifstream in(log_);
+    if (fileSize(log_) >= logStart_) {
+        in.seekg(static_cast<std::streamoff>(logStart_));
+    }
+    std::string found;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(text) != std::string::npos) {
+            found = line;
+        }
+    }
+    return found;
+}
+
+hostsim::OpenAnswer ImporterSession::openClip(const std::string& file, int32_t stream) {
+    std::vector<uint8_t> prefs(host::kClipPrefsBytes);
+    host_->getPrefs8(prefs.data(), host::kClipPrefsBytes, true);
+    return hostsim::openFile(*host_, file, stream);
+}
+
+void ImporterSession::reportDeclined(const std::string& file, host::Result answer) const {
+    const std::string reason = lastLogLine("imOpenFile8");
+    std::fprintf(stderr, "kestrova-host: declined: imOpenFile8 answered %d for %s\n%s\n", answer,
+                 file.c_str(),
+                 reason.empty() ? "(the reason is logged at --log-level 4)" : reason.c_str());
 }
 
 std::filesystem::path importerDataFile(const char* name) {

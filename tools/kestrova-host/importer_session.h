@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli_options.h"
+#include "clip_records.h"
 #include "host.h"
 #include "module.h"
 
@@ -22,6 +23,12 @@ class ImporterSession {
     hostsim::Host& host() { return *host_; }
     // The last line containing `text` that the importer logged in this session.
     std::string lastLogLine(std::string_view text) const;
+    // imOpenFile8 for `file` on host stream `stream`, after asking for the
+    // clip preferences as the host does before every open.
+    hostsim::OpenAnswer openClip(const std::string& file, int32_t stream);
+    // Says on standard error that the importer declined `file`, with the
+    // reason it logged.
+    void reportDeclined(const std::string& file, host::Result answer) const;
 
   private:
     ImporterSession() = default;

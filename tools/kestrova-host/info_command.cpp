@@ -248,9 +248,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
     const hostsim::Host& host = session->host();
     DeliveryReport delivery;
     const std::string& file = arguments[0];
-    std::vector<uint8_t> prefs(host::kClipPrefsBytes);
-    host.getPrefs8(prefs.data(), host::kClipPrefsBytes, true);
-    const hostsim::OpenAnswer opened = hostsim::openFile(host, file, options.stream.value_or(0));
+    const hostsim::OpenAnswer opened = session->openClip(file, options.stream.value_or(0));
     std::vector<StreamReport> streams;
     if (opened.result == host::imNoErr) {
         for (int32_t index = 0; index < kMaxIterations; ++index) {
@@ -290,10 +288,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
         printDeliveryText(delivery);
     }
     if (opened.result != host::imNoErr) {
-        const std::string reason = session->lastLogLine("imOpenFile8");
-        std::fprintf(stderr, "kestrova-host: declined: imOpenFile8 answered %d for %s\n%s\n",
-                     opened.result, file.c_str(),
-                     reason.empty() ? "(the reason is logged at --log-level 4)" : reason.c_str());
+        session->reportDeclined(file, opened.result);
         return kExitDeclined;
     }
     return kExitOk;
