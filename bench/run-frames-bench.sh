@@ -28,25 +28,27 @@ out=$build/bench
 mkdir -p "$out/appdata"
 export LOCALAPPDATA=$out/appdata
 
-# 1. Kernels. Google Benchmark's console lines: name, real time, unit, CPU time, ...
+# 1. Kernels, the median of 5 runs each. Google Benchmark's console lines:
+# name, real time, unit, CPU time, ...
+repeat=(--benchmark_min_time=0.3 --benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
 kernels() { # threads filter
     KESTROVA_CONVERT_THREADS=$1 "$build/bin/kestrova_convert_bench" --benchmark_color=false \
-        --benchmark_filter="$2" --benchmark_min_time=0.5 2>/dev/null || die "kernel benchmark failed"
+        --benchmark_filter="$2" "${repeat[@]}" 2>/dev/null || die "kernel benchmark failed"
 }
 echo "[bench] conversion kernels"
 {
     kernels 0 .
     kernels 2 'Convert' | sed 's/^BM_Convert/pool_BM_Convert/'
-    "$build/bin/kestrova_swscale_bench" --benchmark_color=false --benchmark_min_time=0.5 \
+    "$build/bin/kestrova_swscale_bench" --benchmark_color=false "${repeat[@]}" \
         2>/dev/null || die "swscale benchmark failed"
 } >"$out/kernels.txt"
 awk '
-    /^(pool_)?BM_/ && $3 == "ms" { sub(/\/real_time$/, "", $1); ms[$1] = $2 }
+    /^(pool_)?BM_.*_median / && $3 == "ms" { sub(/_median$/, "", $1); sub(/\/real_time$/, "", $1); ms[$1] = $2 }
     function row(name, s, e, a) {
         printf "%-34s %8.3f %8.3f %8.3f %8.1fx\n", name, s, e, a, (a > 0 ? s / a : 0)
     }
     END {
-        printf "\nConversion kernels, 1920x1080, ms per frame, one thread\n"
+        printf "\nConversion kernels, 1920x1080, ms per frame (median of 5), one thread\n"
         printf "%-34s %8s %8s %8s %9s\n", "kernel", "scalar", "SSE4.2", "AVX2", "AVX2 gain"
         row("10-bit YUV to float RGB", ms["BM_YuvToRgbFloatRows/0"], ms["BM_YuvToRgbFloatRows/1"], ms["BM_YuvToRgbFloatRows/2"])
         row("VUYA interleave", ms["BM_InterleaveVuyaRows/0"], ms["BM_InterleaveVuyaRows/1"], ms["BM_InterleaveVuyaRows/2"])
