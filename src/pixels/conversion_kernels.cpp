@@ -9,6 +9,7 @@
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "pixels/plane_layout.h"
 #include "pixels/plane_rows.h"
+#include "pixels/row_copy.h"
 
 namespace kestrova {
 namespace {
@@ -54,8 +55,9 @@ int32_t strideFrom(const KernelJob& job, int32_t unitBytes, int32_t minimum) {
 void copyRows(const KernelJob& job, int32_t begin, int32_t end, bool bottomUp) {
     const int64_t bytes =
         std::min<int64_t>(std::abs(job.rowBytes), std::abs(job.frame->linesize[0]));
+    const RowCopy copy(int64_t{end - begin} * bytes);
     for (int32_t y = begin; y < end; ++y) {
-        std::memcpy(destinationRow(job, y, bottomUp), sourceRow(*job.frame, 0, y), bytes);
+        copy(destinationRow(job, y, bottomUp), sourceRow(*job.frame, 0, y), bytes);
     }
 }
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "pixels/plane_rows.h"
+#include "pixels/row_copy.h"
 
 namespace kestrova {
 namespace {
@@ -22,11 +22,11 @@ bool supplied(const DestinationBuffers& d, int planes) {
     return true;
 }
 
-void copyRows(const AVFrame& frame, int plane, const DestinationPlane& to, int32_t rows,
-              int64_t bytes) {
+void copyRows(const RowCopy& copy, const AVFrame& frame, int plane, const DestinationPlane& to,
+              int32_t rows, int64_t bytes) {
     bytes = std::min(bytes, to.rowBytes);
     for (int32_t y = 0; y < rows && bytes > 0; ++y) {
-        std::memcpy(destinationRow(to, y), sourceRow(frame, plane, y), bytes);
+        copy(destinationRow(to, y), sourceRow(frame, plane, y), bytes);
     }
 }
 
@@ -43,22 +43,22 @@ bool copyPlanes(DeliveryRoute route, const AVFrame& frame, int32_t frameDepth,
     const int32_t height = std::clamp(frame.height, 0, d.height);
     const int32_t chromaRows = height / 2;
     const int32_t pairs = width / 2;
+    const int64_t sample = frameDepth > 8 ? 2 : 1;
+    const RowCopy copy(int64_t{height} * width * sample);
     switch (route) {
         case DeliveryRoute::PlanarToPlanar:
-            copyRows(frame, 0, d.planes[0], height, width);
-            copyRows(frame, 1, d.planes[1], chromaRows, pairs);
-            copyRows(frame, 2, d.planes[2], chromaRows, pairs);
+            copyRows(copy, frame, 0, d.planes[0], height, width);
+            copyRows(copy, frame, 1, d.planes[1], chromaRows, pairs);
+            copyRows(copy, frame, 2, d.planes[2], chromaRows, pairs);
             break;
-        case DeliveryRoute::BiplanarToBiplanar: {
-            const int64_t sample = frameDepth > 8 ? 2 : 1;
-            copyRows(frame, 0, d.planes[0], height, width * sample);
-            copyRows(frame, 1, d.planes[1], chromaRows,
+        case DeliveryRoute::BiplanarToBiplanar:
+            copyRows(copy, frame, 0, d.planes[0], height, width * sample);
+            copyRows(copy, frame, 1, d.planes[1], chromaRows,
                      frame.linesize[1] > 0 ? frame.linesize[1] : width * sample);
             break;
-        }
         case DeliveryRoute::PlanarToBiplanar8:
         case DeliveryRoute::BiplanarToPlanar8: {
-            copyRows(frame, 0, d.planes[0], height, width);
+            copyRows(copy, frame, 0, d.planes[0], height, width);
             const bool split = route == DeliveryRoute::BiplanarToPlanar8;
             const int64_t limit = split ? std::min(d.planes[1].rowBytes, d.planes[2].rowBytes)
                                         : d.planes[1].rowBytes / 2;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "convert_fixtures.h"
+#include "pixels/row_copy.h"
 
 namespace kestrova {
 namespace {
@@ -211,6 +213,30 @@ TEST_F(ConvertRouteTest, TenBitRoutesPlaceSamplesInTheHighBits) {
     EXPECT_EQ(std::memcmp(copy.bytes[0].data(), high.row(0, 0), 8), 0);
     EXPECT_EQ(std::memcmp(copy.bytes[0].data() + 8, high.row(0, 1), 8), 0);
     EXPECT_EQ(std::memcmp(copy.bytes[1].data(), high.row(1, 0), 8), 0);
+}
+
+TEST(RowCopyTest, BothModesCopyExactlyTheRowAtEveryAlignment) {
+    std::vector<uint8_t> source(300);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<uint8_t>(i * 7 + 1);
+    }
+    for (const int64_t picture : {int64_t{0}, RowCopy::kStreamingBytes}) {
+        for (int64_t offset = 0; offset < 17; ++offset) {
+            for (const int64_t bytes : {0, 1, 15, 16, 63, 64, 65, 130, 257}) {
+                std::vector<uint8_t> destination(320, 0xEE);
+                {
+                    const RowCopy copy(picture);
+                    copy(destination.data() + offset, source.data() + 3, bytes);
+                }
+                for (int64_t i = 0; i < int64_t(destination.size()); ++i) {
+                    const bool inside = i >= offset && i < offset + bytes;
+                    ASSERT_EQ(destination[i], inside ? source[i - offset + 3] : 0xEE)
+                        << "picture " << picture << " offset " << offset << " bytes " << bytes
+                        << " at " << i;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
