@@ -175,6 +175,10 @@ void BM_ConvertMatrixToRgbFloat10(benchmark::State& state) {
     convertThrough(state, AV_PIX_FMT_YUV420P10LE, "BGra", ConversionKind::MatrixToRgbFloat,
                    16 * kWidth);
 }
+void BM_ConvertMatrixToRgbFloat8(benchmark::State& state) {
+    convertThrough(state, AV_PIX_FMT_YUV420P, "BGrx", ConversionKind::MatrixToRgbFloat,
+                   16 * kWidth);
+}
 void BM_ConvertInterleaveVuya(benchmark::State& state) {
     convertThrough(state, AV_PIX_FMT_YUV420P, "VUYA", ConversionKind::InterleaveVuya, 4 * kWidth);
 }
@@ -200,6 +204,7 @@ BENCHMARK(BM_YuvToRgbFloatRows)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_InterleaveVuyaRows)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PackV210Rows)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertMatrixToRgbFloat10)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertMatrixToRgbFloat8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConvertInterleaveVuya)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConvertPackV210)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RoutePlanarToPlanar)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -54,8 +54,8 @@ awk '
         row("VUYA interleave", ms["BM_InterleaveVuyaRows/0"], ms["BM_InterleaveVuyaRows/1"], ms["BM_InterleaveVuyaRows/2"])
         row("v210 pack", ms["BM_PackV210Rows/0"], ms["BM_PackV210Rows/1"], ms["BM_PackV210Rows/2"])
         printf "\nThrough the conversion entry, ms per frame: no workers / 2 pool workers\n"
-        split("MatrixToRgbFloat10 InterleaveVuya PackV210", kinds, " ")
-        for (i = 1; i <= 3; ++i) {
+        split("MatrixToRgbFloat10 MatrixToRgbFloat8 InterleaveVuya PackV210", kinds, " ")
+        for (i = 1; i <= 4; ++i) {
             n = "BM_Convert" kinds[i]
             printf "%-34s %8.3f %8.3f\n", kinds[i], ms[n], ms["pool_" n]
         }

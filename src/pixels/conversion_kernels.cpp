@@ -230,48 +230,85 @@ bool prepareNormalize(KernelJob& job) {
 }
 
 // ---- MatrixToRgbFloat ----
+// 8-bit samples take 256 values, so their scaled values are computed once,
+// by the same formula as per pixel. Pixels are built in a small block and
+// copied out, which lets a large picture be written with streaming stores.
+struct ScaledSamples8 {
+    explicit ScaledSamples8(const YuvToFloatCoefficients& k) {
+        for (int v = 0; v < 256; ++v) {
+            luma[v] = (static_cast<float>(v) - k.yOffset) / k.yDivisor;
+            chroma[v] = (static_cast<float>(v) - k.cOffset) / k.cDivisor;
+        }
+    }
+    float luma[256];
+    float chroma[256];
+};
+
+// 8-bit rows: planar chroma, or NV12-style pairs at the format's offsets.
+void matrixRows8(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const YuvToFloatCoefficients k = job.coefficients;
+    const ScaledSamples8 scaled(k);
+    const bool planarChroma = f.data[2] != nullptr;
+    const int32_t step = planarChroma ? 1 : 2;
+    constexpr int32_t kBlock = 128;
+    constexpr int64_t kPixelBytes = 4 * sizeof(float);
+    float block[4 * kBlock];
+    const RowCopy copy(int64_t{end - begin} * job.width * kPixelBytes);
+    for (int32_t y = begin; y < end; ++y) {
+        const int32_t cy = y >> d.log2_chroma_h;
+        uint8_t* dst = destinationRow(job, y, true);
+        const uint8_t* luma = sourceRow(f, 0, y);
+        const uint8_t* cbRow =
+            planarChroma ? sourceRow(f, 1, cy) : sourceRow(f, 1, cy) + d.comp[1].offset;
+        const uint8_t* crRow =
+            planarChroma ? sourceRow(f, 2, cy) : sourceRow(f, 1, cy) + d.comp[2].offset;
+        for (int32_t first = 0; first < job.width; first += kBlock) {
+            const int32_t n = std::min(kBlock, job.width - first);
+            for (int32_t i = 0; i < n; ++i) {
+                const int32_t x = first + i;
+                const int64_t c = int64_t{x >> d.log2_chroma_w} * step;
+                const float yv = scaled.luma[luma[x]];
+                const float cb = scaled.chroma[cbRow[c]];
+                const float cr = scaled.chroma[crRow[c]];
+                float* out = block + 4 * i;
+                out[0] = yv + k.cbToB * cb;
+                out[1] = yv + k.cbToG * cb + k.crToG * cr;
+                out[2] = yv + k.crToR * cr;
+                out[3] = 1.0f;
+            }
+            copy(dst + first * kPixelBytes, reinterpret_cast<const uint8_t*>(block),
+                 n * kPixelBytes);
+        }
+    }
+}
+
 void matrixRows(const KernelJob& job, int32_t begin, int32_t end) {
     if (job.genericMatrix) {
         return genericMatrixRows(job, begin, end);
     }
     const AVFrame& f = *job.frame;
     const AVPixFmtDescriptor& d = *job.descriptor;
-    const YuvToFloatCoefficients& k = job.coefficients;
     const int32_t depth = depthOf(d);
-    const bool alpha = depth > 8 && hasAlphaPlane(job);
-    const bool planarChroma = f.data[2] != nullptr;
+    if (depth <= 8) {
+        return matrixRows8(job, begin, end);
+    }
+    const bool alpha = hasAlphaPlane(job);
+    const auto row16 = [&](int plane, int32_t r) {
+        return reinterpret_cast<const uint16_t*>(sourceRow(f, plane, r));
+    };
     for (int32_t y = begin; y < end; ++y) {
         const int32_t cy = y >> d.log2_chroma_h;
-        uint8_t* dst = destinationRow(job, y, true);
-        if (depth > 8) {
-            const auto row16 = [&](int plane, int32_t r) {
-                return reinterpret_cast<const uint16_t*>(sourceRow(f, plane, r));
-            };
-            const YuvRow16 row{row16(0, y),
-                               row16(1, cy),
-                               row16(2, cy),
-                               alpha ? row16(3, y) : nullptr,
-                               job.width,
-                               d.log2_chroma_w,
-                               static_cast<uint16_t>(maskOf(depth))};
-            job.table->yuvToRgbFloat(row, k, reinterpret_cast<float*>(dst));
-            continue;
-        }
-        // 8-bit: planar chroma, or NV12-style pairs at the format's offsets.
-        const uint8_t* luma = sourceRow(f, 0, y);
-        const uint8_t* cbRow =
-            planarChroma ? sourceRow(f, 1, cy) : sourceRow(f, 1, cy) + d.comp[1].offset;
-        const uint8_t* crRow =
-            planarChroma ? sourceRow(f, 2, cy) : sourceRow(f, 1, cy) + d.comp[2].offset;
-        const int32_t step = planarChroma ? 1 : 2;
-        for (int32_t x = 0; x < job.width; ++x, dst += 16) {
-            const int64_t c = int64_t{x >> d.log2_chroma_w} * step;
-            const float yv = (static_cast<float>(luma[x]) - k.yOffset) / k.yDivisor;
-            const float cb = (static_cast<float>(cbRow[c]) - k.cOffset) / k.cDivisor;
-            const float cr = (static_cast<float>(crRow[c]) - k.cOffset) / k.cDivisor;
-            storeFloats(dst, yv + k.cbToB * cb, yv + k.cbToG * cb + k.crToG * cr, yv + k.crToR * cr,
-                        1.0f);
-        }
+        const YuvRow16 row{row16(0, y),
+                           row16(1, cy),
+                           row16(2, cy),
+                           alpha ? row16(3, y) : nullptr,
+                           job.width,
+                           d.log2_chroma_w,
+                           static_cast<uint16_t>(maskOf(depth))};
+        job.table->yuvToRgbFloat(row, job.coefficients,
+                                 reinterpret_cast<float*>(destinationRow(job, y, true)));
     }
 }
 
