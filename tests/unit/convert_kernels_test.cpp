@@ -294,6 +294,37 @@ TEST_F(ConvertKernelTest, MatrixReachesRangeExtremes) {
     }
 }
 
+TEST_F(ConvertKernelTest, MatrixGivesTheSameColourAtEightAndTenBits) {
+    // A saturated red, with chroma that differs per pixel pair so a swapped
+    // or misaligned chroma read shows.
+    constexpr int W = 20;
+    TestFrame eight(AV_PIX_FMT_YUV420P, W, 2);
+    TestFrame ten(AV_PIX_FMT_YUV420P10LE, W, 2);
+    const auto sample = [](int p, int x) { return p == 0 ? 63 : p == 1 ? 102 + x : 240 - x; };
+    for (int p = 0; p < 3; ++p) {
+        const int w = p ? W / 2 : W, h = p ? 1 : 2;
+        eight.fill(p, w, h, [=](int x, int) { return sample(p, x); });
+        ten.fill<uint16_t>(p, w, h, [=](int x, int) { return 4 * sample(p, x); });
+    }
+    PackedBuffer a(W, 2, W * 16), b(W, 2, W * 16);
+    ASSERT_EQ(convertFrame(planFor("BGrx", K::MatrixToRgbFloat, AV_PIX_FMT_YUV420P), eight.get(),
+                           a.destination)
+                  .status,
+              ConvertStatus::Ok);
+    ASSERT_EQ(convertFrame(planFor("BGrx", K::MatrixToRgbFloat, AV_PIX_FMT_YUV420P10LE), ten.get(),
+                           b.destination)
+                  .status,
+              ConvertStatus::Ok);
+    EXPECT_NEAR(a.at<float>(0, 0, 2, 4), 1.0f, 0.01f);  // red
+    EXPECT_NEAR(a.at<float>(0, 0, 0, 4), 0.0f, 0.01f);  // blue
+    for (int x = 0; x < W; ++x) {
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_NEAR(a.at<float>(x, 1, i, 4), b.at<float>(x, 1, i, 4), 1e-6f)
+                << "pixel " << x << " component " << i;
+        }
+    }
+}
+
 TEST_F(ConvertKernelTest, SixteenBitRgbaIsRescaledBottomUp) {
     TestFrame frame(AV_PIX_FMT_RGBA64LE, 1, 2);
     const uint16_t rows[2][4] = {{65535, 32768, 1, 0}, {0, 0, 0, 65535}};
