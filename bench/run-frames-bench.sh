@@ -7,7 +7,8 @@
 #     candidate format against ffmpeg -f null -, and in float RGB (BGrx; the
 #     clip has no alpha, so BGra is not offered) against ffmpeg -pix_fmt
 #     gbrpf32le -f null -, with the thread count the plug-in's decoder was
-#     granted; best of 3 on both sides.
+#     granted; best of 5 on both sides, taking turns, since single runs on a
+#     busy machine vary by more than the gap being measured.
 # Usage: run-frames-bench.sh BUILD
 set -euo pipefail
 
@@ -80,11 +81,11 @@ rm -f "$log"
 granted=$(sed -n 's/.*DecodeThreadBudget: granted \([0-9]*\) .*/\1/p' "$log" | head -1)
 [[ $granted =~ ^[1-9][0-9]*$ ]] || die "no decoder thread grant in $log"
 # The two sides take turns, so a slower spell of the machine hits both.
-compare() { # format, then extra ffmpeg output options: sets ours and theirs, best of 3 each
+compare() { # format, then extra ffmpeg output options: sets ours and theirs, best of 5 each
     local format=$1 json fps start took best=""
     shift
     ours=0
-    for _ in 1 2 3; do
+    for _ in 1 2 3 4 5; do
         json=$("$build/bin/kestrova-host" --appdata "$out/appdata" --log-level 3 play "$clip" \
             --frames "$frames" ${format:+--format "$format"} --json) || die "play failed"
         fps=$(echo "$json" | grep -o '"fps":[0-9.]*' | head -1 | cut -d: -f2)
