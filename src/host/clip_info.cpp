@@ -165,12 +165,8 @@ Result imGetInfo8Handler(void* fileAccess, void* record) {
 
 Result imGetPreferredFrameSizeHandler(void* record) {
     using namespace framesizerec;
-    auto* instance = record ? readField<ClipInstance*>(record, kPrivateData) : nullptr;
-    if (!instance) {
-        return imUnsupported;
-    }
-    InstanceLock lock(*instance, InstanceLock::Mode::Normal);
-    if (!lock.entered() || !instance->reopen() || instance->mappedVideo < 0) {
+    LockedClip instance(record, kPrivateData);
+    if (!instance || !instance->reopen() || instance->mappedVideo < 0) {
         return imUnsupported;
     }
     if (!instance->openVideoDecoder()) {

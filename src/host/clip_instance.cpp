@@ -42,6 +42,13 @@ InstanceLock::~InstanceLock() {
     }
 }
 
+LockedClip::LockedClip(void* record, std::size_t privateDataOffset)
+    : clip_(record ? readField<ClipInstance*>(record, privateDataOffset) : nullptr) {
+    if (clip_) {
+        lock_.emplace(*clip_, InstanceLock::Mode::Normal);
+    }
+}
+
 void ClipInstance::applyFrameCacheBudget() {
     const int32_t mib = Preferences::get().frameCacheMiB;
     if (mib != 0) {

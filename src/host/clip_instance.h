@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,20 @@ class InstanceLock {
   private:
     ClipInstance& instance_;
     bool entered_ = false;
+};
+
+// The clip a selector's record names, entered for that selector; false when
+// the record or its clip is missing, or the clip is quieting or closing.
+class LockedClip {
+  public:
+    LockedClip(void* record, std::size_t privateDataOffset);
+    explicit operator bool() const { return lock_ && lock_->entered(); }
+    ClipInstance* operator->() const { return clip_; }
+    ClipInstance& operator*() const { return *clip_; }
+
+  private:
+    ClipInstance* clip_ = nullptr;
+    std::optional<InstanceLock> lock_;
 };
 
 }  // namespace kestrova::host

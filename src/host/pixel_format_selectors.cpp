@@ -71,12 +71,8 @@ Result buildPlans(ClipInstance& clip) {
 }  // namespace
 
 Result imGetIndPixelFormatHandler(int32_t index, void* record) {
-    auto* clip = record ? readField<ClipInstance*>(record, pixelformatrec::kPrivateData) : nullptr;
+    LockedClip clip(record, pixelformatrec::kPrivateData);
     if (!clip) {
-        return imUnsupported;
-    }
-    InstanceLock lock(*clip, InstanceLock::Mode::Normal);
-    if (!lock.entered()) {
         return imUnsupported;
     }
     if (!clip->plansBuilt) {
@@ -115,12 +111,8 @@ Result imSelectClipFrameDescriptorHandler(const void* stdParms, void* record) {
                     version);
         return imUnsupported;
     }
-    auto* clip = readField<ClipInstance*>(record, kPrivateData);
+    LockedClip clip(record, kPrivateData);
     if (!clip) {
-        return imUnsupported;
-    }
-    InstanceLock lock(*clip, InstanceLock::Mode::Normal);
-    if (!lock.entered()) {
         return imUnsupported;
     }
     if (!clip->plansBuilt || clip->plans.empty()) {
@@ -150,12 +142,8 @@ Result imSelectClipFrameDescriptorHandler(const void* stdParms, void* record) {
 
 Result imGetIndColorSpaceHandler(int32_t index, void* record) {
     using namespace colorspacerec;
-    auto* clip = record ? readField<ClipInstance*>(record, kPrivateData) : nullptr;
+    LockedClip clip(record, kPrivateData);
     if (!clip) {
-        return imUnsupported;
-    }
-    InstanceLock lock(*clip, InstanceLock::Mode::Normal);
-    if (!lock.entered()) {
         return imUnsupported;
     }
     if (!clip->summaryBuilt) {

@@ -48,12 +48,8 @@ void rebuildSummary(ClipInstance& clip) {
 
 Result imPerformSourceSettingsCommandHandler(void* record) {
     using namespace settingsrec;
-    auto* clip = record ? readField<ClipInstance*>(record, kPrivateData) : nullptr;
+    LockedClip clip(record, kPrivateData);
     if (!clip) {
-        return imUnsupported;
-    }
-    InstanceLock lock(*clip, InstanceLock::Mode::Normal);
-    if (!lock.entered()) {
         return imUnsupported;
     }
     void* buffer = readField<void*>(record, kBuffer);

@@ -104,13 +104,9 @@ const AVFrame* sourcePicture(ClipInstance& clip, const Request& request, int32_t
 
 Result imGetSourceVideoHandler(void* record) {
     Logger::log(LogLevel::Debug, "imGetSourceVideo: entry (rec=%p)", record);
-    auto* clip = record ? readField<ClipInstance*>(record, sourcevideorec::kPrivateData) : nullptr;
     auto* out = record ? readField<PPixHand*>(record, sourcevideorec::kOutPPix) : nullptr;
-    if (!clip || !out) {
-        return imFailure;
-    }
-    InstanceLock lock(*clip, InstanceLock::Mode::Normal);
-    if (!lock.entered()) {
+    LockedClip clip(out ? record : nullptr, sourcevideorec::kPrivateData);
+    if (!clip) {
         return imFailure;
     }
     const std::string& name = clip->path;
