@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -223,17 +224,10 @@ TEST(RowCopyTest, BothModesCopyExactlyTheRowAtEveryAlignment) {
     for (const int64_t picture : {int64_t{0}, RowCopy::kStreamingBytes}) {
         for (int64_t offset = 0; offset < 17; ++offset) {
             for (const int64_t bytes : {0, 1, 15, 16, 63, 64, 65, 130, 257}) {
-                std::vector<uint8_t> destination(320, 0xEE);
-                {
-                    const RowCopy copy(picture);
-                    copy(destination.data() + offset, source.data() + 3, bytes);
-                }
-                for (int64_t i = 0; i < int64_t(destination.size()); ++i) {
-                    const bool inside = i >= offset && i < offset + bytes;
-                    ASSERT_EQ(destination[i], inside ? source[i - offset + 3] : 0xEE)
-                        << "picture " << picture << " offset " << offset << " bytes " << bytes
-                        << " at " << i;
-                }
+                std::vector<uint8_t> want(320, 0xEE), got(want);
+                std::copy_n(source.begin(), bytes, want.begin() + offset);
+                RowCopy{picture}(got.data() + offset, source.data(), bytes);
+                ASSERT_EQ(got, want) << picture << " " << offset << " " << bytes;
             }
         }
     }
