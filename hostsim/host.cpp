@@ -33,6 +33,13 @@ std::vector<std::string> splitExtensions(const uint8_t* list, std::size_t bytes)
     return extensions;
 }
 
+// The pointer is volatile so the optimiser cannot see the write is to null
+// and replace it with a trap of its own.
+int* volatile gNullTarget = nullptr;
+__attribute__((noinline, no_sanitize("undefined"))) void writeThroughNull() {
+    *gNullTarget = 1;
+}
+
 }  // namespace
 
 Host::Host(const Module& module, HostOptions options)
@@ -130,15 +137,27 @@ bool Host::waitForHeldCall(Callback callback, std::chrono::milliseconds timeout)
     return heldChanged_.wait_for(lock, timeout, [&] { return blockedCallers_[callback] > 0; });
 }
 
-void Host::blockWhileHeld(Callback callback) {
-    std::unique_lock lock(mutex_);
-    if (held_.count(callback) == 0) {
-        return;
+void Host::faultCallback(Callback callback, bool fault) {
+    std::lock_guard lock(mutex_);
+    if (fault) {
+        faulting_.insert(callback);
+    } else {
+        faulting_.erase(callback);
     }
-    ++blockedCallers_[callback];
-    heldChanged_.notify_all();
-    heldChanged_.wait(lock, [&] { return held_.count(callback) == 0; });
-    --blockedCallers_[callback];
+}
+
+void Host::enterCallback(Callback callback) {
+    std::unique_lock lock(mutex_);
+    if (held_.count(callback) != 0) {
+        ++blockedCallers_[callback];
+        heldChanged_.notify_all();
+        heldChanged_.wait(lock, [&] { return held_.count(callback) == 0; });
+        --blockedCallers_[callback];
+    }
+    if (faulting_.count(callback) != 0) {
+        lock.unlock();
+        writeThroughNull();
+    }
 }
 
 bool Host::fails(Callback callback) const {
@@ -219,7 +238,7 @@ int32_t Host::badDisposals() const {
 }
 
 host::Result Host::createString(std::string_view utf8, host::HostString& out) {
-    blockWhileHeld(Callback::CreateString);
+    enterCallback(Callback::CreateString);
     if (fails(Callback::CreateString) || !platform::utf8ToUtf16(utf8)) {
         return kError;
     }

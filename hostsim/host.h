@@ -109,6 +109,9 @@ class Host {
     void releaseCallback(Callback callback);
     // Waits until some caller is blocked in a held callback.
     bool waitForHeldCall(Callback callback, std::chrono::milliseconds timeout);
+    // A faulting callback writes through a null pointer, as a crashing host
+    // function would, on the thread that called it.
+    void faultCallback(Callback callback, bool fault);
     SuiteCounts suiteCounts(std::string_view name) const;
     std::map<std::string, SuiteCounts> allSuiteCounts() const;
     // Memory blocks from the host's allocate function not yet disposed.
@@ -129,7 +132,8 @@ class Host {
 
     // Entry points of the static suite functions (host_suites.cpp).
     bool fails(Callback callback) const;
-    void blockWhileHeld(Callback callback);
+    // Blocks while the callback is held, then faults when asked to.
+    void enterCallback(Callback callback);
     host::Result acquire(std::string_view name, int32_t version, const void** suite);
     host::Result release(std::string_view name, int32_t version);
     void* allocate(std::size_t size);
@@ -151,6 +155,7 @@ class Host {
     std::set<std::string, std::less<>> refused_;
     std::set<Callback> failing_;
     std::set<Callback> held_;
+    std::set<Callback> faulting_;
     std::map<Callback, int32_t> blockedCallers_;
     std::condition_variable heldChanged_;
     std::map<std::string, SuiteCounts, std::less<>> counts_;

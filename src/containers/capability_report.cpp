@@ -89,6 +89,18 @@ void gatherDecoders(const ffmpeg::FfmpegFunctions& fn, CapabilityReport& report)
     sortDecoderRows(report.subtitleDecoders);
 }
 
+// Whether this FFmpeg build has the backend. Looking the name up is no test:
+// FFmpeg knows every backend's name, built in or not.
+bool compiledIn(const ffmpeg::FfmpegFunctions& fn, AVHWDeviceType type) {
+    for (AVHWDeviceType built = fn.av_hwdevice_iterate_types(AV_HWDEVICE_TYPE_NONE);
+         built != AV_HWDEVICE_TYPE_NONE; built = fn.av_hwdevice_iterate_types(built)) {
+        if (built == type) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Opens each device once; returns FFmpeg's type names of those that opened.
 std::vector<std::string> gatherBackends(const ffmpeg::FfmpegRuntime& runtime,
                                         CapabilityReport& report) {
@@ -100,8 +112,7 @@ std::vector<std::string> gatherBackends(const ffmpeg::FfmpegRuntime& runtime,
         BackendRow row;
         row.name = candidate.name != nullptr ? candidate.name : "?";
         const char* typeName = fn.av_hwdevice_get_type_name(candidate.type);
-        if (typeName == nullptr ||
-            fn.av_hwdevice_find_type_by_name(typeName) == AV_HWDEVICE_TYPE_NONE) {
+        if (typeName == nullptr || !compiledIn(fn, candidate.type)) {
             row.detail = "not compiled into this FFmpeg";
         } else {
             row.compiledIn = true;

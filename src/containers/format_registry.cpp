@@ -197,8 +197,10 @@ std::vector<DemuxerInfo> listDemuxers(const ffmpeg::FfmpegRuntime& runtime) {
 }
 
 const FormatRegistry& FormatRegistry::instance() {
-    static const FormatRegistry registry(buildFromRuntime());
-    return registry;
+    // Never destroyed, like the runtime it is built from: a host thread may
+    // still be inside a selector while the process exits.
+    static const FormatRegistry* const registry = new FormatRegistry(buildFromRuntime());
+    return *registry;
 }
 
 }  // namespace kestrova

@@ -9,7 +9,7 @@
 
 namespace kestrova::ffmpeg {
 
-static_assert(sizeof(FfmpegFunctions) == kSymbolCount * sizeof(void*),
+static_assert(sizeof(FfmpegFunctions) == (kSymbolCount + kOptionalSymbolCount) * sizeof(void*),
               "one pointer-sized slot per symbol");
 
 const char* statusName(DiscoveryStatus status) {
@@ -93,6 +93,11 @@ bool bindSymbols(FfmpegFunctions& table, const CandidateLibraries& libraries,
     }
 #include "ffmpeg/ffmpeg_symbols.inc"
 #undef KESTROVA_FFMPEG_SYMBOL
+    std::string absent;
+#define KESTROVA_FFMPEG_OPTIONAL_SYMBOL(library, name) \
+    (void)bindSymbol(table.name, libraries[library], #name, absent);
+#include "ffmpeg/ffmpeg_optional_symbols.inc"
+#undef KESTROVA_FFMPEG_OPTIONAL_SYMBOL
     return true;
 }
 
@@ -251,10 +256,11 @@ std::unique_ptr<FfmpegRuntime> RuntimeLoader::load(const std::string& ffmpegDire
 }
 
 const FfmpegRuntime& FfmpegRuntime::instance() {
-    // Built once, whichever thread asks first; the bound libraries are never
-    // released, since FFmpeg may be running on threads until the process ends.
-    static const std::unique_ptr<FfmpegRuntime> runtime =
-        RuntimeLoader::load(moduleFfmpegDirectory(), false);
+    // Built once, whichever thread asks first, and never destroyed: detached
+    // conversion workers and FFmpeg's own threads (through the log bridge)
+    // may still call through the table while the process exits.
+    static const FfmpegRuntime* const runtime =
+        RuntimeLoader::load(moduleFfmpegDirectory(), false).release();
     return *runtime;
 }
 

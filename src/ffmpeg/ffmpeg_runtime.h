@@ -91,12 +91,23 @@ inline constexpr FfmpegSymbol kSymbols[] = {
 };
 inline constexpr int kSymbolCount = static_cast<int>(std::size(kSymbols));
 
-// The bound functions, one typed pointer per symbol, in slot order.
+// The bound functions, one typed pointer per symbol, in slot order: the
+// required ones, then the optional ones (null when absent).
 struct FfmpegFunctions {
 #define KESTROVA_FFMPEG_SYMBOL(library, name) decltype(&::name) name = nullptr;
+#define KESTROVA_FFMPEG_OPTIONAL_SYMBOL(library, name) decltype(&::name) name = nullptr;
 #include "ffmpeg/ffmpeg_symbols.inc"
+// clang-format off: the required slots come first
+#include "ffmpeg/ffmpeg_optional_symbols.inc"
+// clang-format on
+#undef KESTROVA_FFMPEG_OPTIONAL_SYMBOL
 #undef KESTROVA_FFMPEG_SYMBOL
 };
+inline constexpr int kOptionalSymbolCount = 0
+#define KESTROVA_FFMPEG_OPTIONAL_SYMBOL(library, name) +1
+#include "ffmpeg/ffmpeg_optional_symbols.inc"
+#undef KESTROVA_FFMPEG_OPTIONAL_SYMBOL
+    ;
 
 class FfmpegRuntime {
   public:

@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "host/fault_cleanup.h"
 #include "platform/platform.h"
 #include "support/logger.h"
 
@@ -90,10 +91,24 @@ Result HostBoundaryGuard(GuardedFunction function, void* arguments, Result failu
                      selectorNumber};
     int32_t result = failureValue;
     uint32_t code = 0;
-    if (platform::runTrapped(&runCatching, &call, result, code)) {
+    const std::size_t heldBefore = FaultCleanup::depth();
+    bool completed = false;
+    try {
+        completed = platform::runTrapped(&runCatching, &call, result, code);
+    } catch (const std::bad_alloc& error) {
+        // The trap's preparation of a new thread allocates before the call.
+        reportException(call, "std::bad_alloc", exceptionDetail(error));
+        return failureValue;
+    } catch (...) {
+        reportException(call, "unknown exception", "while preparing the fault trap");
+        return failureValue;
+    }
+    if (completed) {
         return result;
     }
     reportFault(call, code);
+    // The jump back skipped every destructor inside the call.
+    FaultCleanup::releaseAbove(heldBefore);
     return failureValue;
 }
 

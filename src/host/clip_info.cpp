@@ -110,8 +110,7 @@ Result imGetInfo8Handler(void* fileAccess, void* record) {
                     hasPath ? "<path>" : "-");
         return imDeclined;
     }
-    // A closing instance may be freed at any moment; it is never touched.
-    InstanceLock lock(*instance, InstanceLock::Mode::OpenWhileQuieting);
+    InstanceLock lock(instance, InstanceLock::Mode::OpenWhileQuieting);
     if (!lock.entered()) {
         return imFailure;
     }

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "host/clip_registry.h"
+#include "host/fault_cleanup.h"
 #include "host/summary_overrides.h"
 #include "support/logger.h"
 #include "support/preferences.h"
@@ -19,33 +21,56 @@ long long millisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// Run by the boundary guard after a fault skipped the lock's destructor.
+void releaseAfterFault(void* object) noexcept {
+    auto* instance = static_cast<ClipInstance*>(object);
+    instance->failed = true;
+    Logger::log(LogLevel::Error,
+                "%s: a fault stopped a selector inside this clip; later selectors on it are "
+                "refused until it is closed",
+                instance->path.c_str());
+    instance->mutex.unlock();
+    // The last touch: once left, a waiting close may free the instance.
+    clipregistry::leave(instance);
+}
+
 }  // namespace
 
-InstanceLock::InstanceLock(ClipInstance& instance, Mode mode) : instance_(instance) {
+InstanceLock::InstanceLock(ClipInstance* instance, Mode mode) : instance_(instance) {
+    if (!clipregistry::enter(instance)) {
+        return;
+    }
+    counted_ = true;
     const auto refused = [&] {
-        return instance.closing.load() || (mode == Mode::Normal && instance.quieting.load());
+        return instance->closing.load() || instance->failed.load() ||
+               (mode == Mode::Normal && instance->quieting.load());
     };
     if (refused()) {
         return;
     }
-    instance.mutex.lock();
+    instance->mutex.lock();
     if (refused()) {
-        instance.mutex.unlock();
+        instance->mutex.unlock();
         return;
     }
     entered_ = true;
+    FaultCleanup::push(&releaseAfterFault, instance);
 }
 
 InstanceLock::~InstanceLock() {
     if (entered_) {
-        instance_.mutex.unlock();
+        FaultCleanup::pop(instance_);
+        instance_->mutex.unlock();
+    }
+    if (counted_) {
+        clipregistry::leave(instance_);
     }
 }
 
 LockedClip::LockedClip(void* record, std::size_t privateDataOffset)
     : clip_(record ? readField<ClipInstance*>(record, privateDataOffset) : nullptr) {
     if (clip_) {
-        lock_.emplace(*clip_, InstanceLock::Mode::Normal);
+        lock_.emplace(clip_, InstanceLock::Mode::Normal);
     }
 }
 
@@ -185,6 +210,10 @@ bool ClipInstance::openVideoDecoder() {
 }
 
 void ClipInstance::quiet() {
+    // Counted in like a selector, so a close waits for the quiet to finish.
+    if (!clipregistry::enter(this)) {
+        return;
+    }
     Logger::log(LogLevel::Info, "imQuietFile: releasing handles for %s", path.c_str());
     quieting = true;
     const Clock::time_point start = Clock::now();
@@ -198,6 +227,7 @@ void ClipInstance::quiet() {
                         "state another thread is still reading",
                         10LL, path.c_str());
             quieting = false;
+            clipregistry::leave(this);
             return;
         }
         if (elapsed >= kQuietWarningAfter && !warned) {
@@ -213,24 +243,33 @@ void ClipInstance::quiet() {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
+    FaultCleanup::push(&releaseAfterFault, this);
     if (warned) {
         Logger::log(LogLevel::Warning, "quiet(): acquired the instance lock after %lld ms for %s",
                     millisecondsSince(start), path.c_str());
     }
-    divergence.report(path);
+    // A clip a fault left in an unknown state is only ever closed.
+    if (!failed) {
+        divergence.report(path);
+        releaseHandles();
+        quieted = true;
+    }
+    quieting = false;
+    FaultCleanup::pop(this);
+    mutex.unlock();
+    clipregistry::leave(this);
+}
+
+void ClipInstance::releaseHandles() {
     frameCache.clear();
     videoDecoder.close();
     videoDecoderOpen = false;
     mainDemuxer.close();
-    quieted = true;
-    quieting = false;
-    mutex.unlock();
 }
 
 bool ClipInstance::prepareForDestroy() {
-    closing = true;
     const Clock::time_point start = Clock::now();
-    while (!mutex.try_lock()) {
+    while (clipregistry::occupants(this) > 0) {
         if (Clock::now() - start > kGiveUpAfter) {
             Logger::log(LogLevel::Error,
                         "prepareForDestroy(): a selector still holds the instance lock after %lld "
@@ -241,7 +280,6 @@ bool ClipInstance::prepareForDestroy() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    mutex.unlock();
     return true;
 }
 

@@ -33,9 +33,13 @@ class ClipInstance {
     // Releases the handles for imQuietFile, unless a selector holds the
     // instance for more than 10 s.
     void quiet();
-    // Refuses new selectors and waits up to 10 s for the current one; false
-    // when it is still inside and the instance must be leaked.
+    // For imCloseFile, once the clip is marked closing: waits up to 10 s for
+    // every selector inside or queued to leave; false when one is still
+    // there and the instance must be leaked.
     [[nodiscard]] bool prepareForDestroy();
+    // Closes the decoders and demuxers and empties the frame cache; the
+    // summary, plans, seek index and prefs stay. Run under the lock.
+    void releaseHandles();
 
     // Stores a summary built for `mapping` as the instance's own.
     void storeSummary(const StreamSummary& built, const StreamMapping& mapping);
@@ -90,6 +94,9 @@ class ClipInstance {
     // before and after they take the mutex.
     std::atomic<bool> quieting{false};
     std::atomic<bool> closing{false};
+    // Set when a processor fault stopped a selector inside the clip: its
+    // state is unknown, so every later selector is refused until close.
+    std::atomic<bool> failed{false};
 
     // Applies the frameCacheMiB preference to the frame cache budget.
     void applyFrameCacheBudget();
@@ -100,17 +107,21 @@ class ClipInstance {
     const AVFrame* firstFrame(const char* probeName);
 };
 
+// Enters a clip for one selector. The instance is only read once the
+// caller is counted in by the clip registry, so a closed instance is never
+// touched; a caller refused after being counted leaves at once.
 class InstanceLock {
   public:
     enum class Mode { Normal, OpenWhileQuieting };
-    InstanceLock(ClipInstance& instance, Mode mode);
+    InstanceLock(ClipInstance* instance, Mode mode);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
     bool entered() const { return entered_; }
 
   private:
-    ClipInstance& instance_;
+    ClipInstance* instance_;
+    bool counted_ = false;
     bool entered_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "host/clip_instance.h"
+#include "host/clip_registry.h"
 #include "host/clip_selectors.h"
 #include "host/host_suites.h"
 #include "host/open_rules.h"
@@ -31,6 +32,7 @@ ClipInstance* createInstance(void* record) {
     instance->path = readUtf16Path(readField<const char16_t*>(record, openrec::kPath));
     instance->hostStreamIndex = readField<int32_t>(record, openrec::kStreamIndex);
     instance->hostValue = readField<int32_t>(record, openrec::kHostValue);
+    clipregistry::add(instance);
     writeField<void*>(record, openrec::kPrivateData, instance);
     return instance;
 }
@@ -89,18 +91,24 @@ Result imOpenFile8Handler(void* fileRefSlot, void* record) {
         return imFailure;
     }
     auto* instance = readField<ClipInstance*>(record, openrec::kPrivateData);
-    if (!instance && !(instance = createInstance(record))) {
+    const bool reused = instance != nullptr;
+    if (!reused && !(instance = createInstance(record))) {
         return imMemErr;
+    }
+    // A fresh instance is not yet known to any other thread; taking the lock
+    // anyway keeps one path for both cases, and a closed one is never read.
+    InstanceLock lock(instance, InstanceLock::Mode::OpenWhileQuieting);
+    if (!lock.entered()) {
+        return imFailure;
     }
     if (instance->path.empty()) {
         Logger::log(LogLevel::Error, "imOpenFile8: empty path");
         return imDeclined;
     }
-    // A fresh instance is not yet known to any other thread; taking the lock
-    // anyway keeps one path for both cases.
-    InstanceLock lock(*instance, InstanceLock::Mode::OpenWhileQuieting);
-    if (!lock.entered()) {
-        return imFailure;
+    // The probe below replaces the demuxer that a live decoder, the frame
+    // cache and the read position all refer to.
+    if (reused) {
+        instance->releaseHandles();
     }
     const std::string& path = instance->path;
     if (declinedFromHeader(path)) {
@@ -140,7 +148,9 @@ Result imQuietFileHandler(void* privateData) {
 
 Result imCloseFileHandler(void* privateData) {
     auto* instance = static_cast<ClipInstance*>(privateData);
-    if (!instance) {
+    // Only the one close that marks the instance closing may free it; a
+    // second close, or one naming a freed instance, does nothing.
+    if (!instance || clipregistry::beginClose(instance) != clipregistry::CloseStart::Started) {
         return imNoErr;
     }
     if (!instance->prepareForDestroy()) {
@@ -151,6 +161,7 @@ Result imCloseFileHandler(void* privateData) {
         return imNoErr;
     }
     Logger::log(LogLevel::Info, "imCloseFile: destroying instance for %s", instance->path.c_str());
+    clipregistry::remove(instance);
     instance->~ClipInstance();
     hostFree(instance);
     return imNoErr;

@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -26,15 +27,38 @@ constexpr std::size_t kMinimumAltStackSize = std::size_t{64} << 10;
 struct sigaction previousActions[kSignalCount];
 uintptr_t pageSize = 4096;
 
-// What the handler reads. Initial-exec TLS is a fixed offset from the thread
-// pointer, so reading it from a signal handler never allocates even in a
-// module that was loaded at run time. The jump pointer is volatile: the store
-// before the trapped call must not be moved past it.
+// What the handler reads. The jump pointer is volatile: the store before the
+// trapped call must not be moved past it.
 struct TrapThreadState {
     sigjmp_buf* volatile armed;
     uintptr_t stackLow;
 };
-__attribute__((tls_model("initial-exec"))) thread_local TrapThreadState trapState{};
+thread_local TrapThreadState trapState{};
+
+// The handler finds this thread's state through a thread-specific key rather
+// than reading the thread_local itself: in a module loaded at run time that
+// read may allocate the thread's block, which a signal handler must never do
+// (the fault may have struck inside the allocator). Initial-exec TLS would
+// avoid that but makes the module fail to load once a host has used up the
+// process's static TLS space.
+pthread_key_t stateKey;
+bool stateKeyReady = false;
+
+// Clears the key when the thread ends, before its thread_local state goes.
+struct StateRegistration {
+    StateRegistration() {
+        if (stateKeyReady) {
+            pthread_setspecific(stateKey, &trapState);
+        }
+    }
+    ~StateRegistration() {
+        if (stateKeyReady) {
+            pthread_setspecific(stateKey, nullptr);
+        }
+    }
+    StateRegistration(const StateRegistration&) = delete;
+    StateRegistration& operator=(const StateRegistration&) = delete;
+};
 
 // The alternate signal stack this thread got from us, released when the
 // thread ends. Handlers must run there, because after a stack overflow the
@@ -50,7 +74,12 @@ class AltStack {
         size_ = minimum > 0 && static_cast<std::size_t>(minimum) * 4 > kMinimumAltStackSize
                     ? static_cast<std::size_t>(minimum) * 4
                     : kMinimumAltStackSize;
-        memory_ = std::make_unique<char[]>(size_);
+        // Without an alternate stack every fault but stack overflow is still
+        // caught, so a failed allocation only costs that.
+        memory_.reset(new (std::nothrow) char[size_]);
+        if (memory_ == nullptr) {
+            return;
+        }
         stack_t ours{};
         ours.ss_sp = memory_.get();
         ours.ss_size = size_;
@@ -150,9 +179,11 @@ void forwardToPrevious(std::size_t index, int signal, siginfo_t* info, void* con
 }
 
 void onFault(int signal, siginfo_t* info, void* context) {
-    sigjmp_buf* const armed = trapState.armed;
+    auto* const state =
+        stateKeyReady ? static_cast<TrapThreadState*>(pthread_getspecific(stateKey)) : nullptr;
+    sigjmp_buf* const armed = state != nullptr ? state->armed : nullptr;
     if (armed != nullptr && info->si_code > 0) {
-        siglongjmp(*armed, static_cast<int>(faultCodeFor(signal, *info, trapState.stackLow)));
+        siglongjmp(*armed, static_cast<int>(faultCodeFor(signal, *info, state->stackLow)));
     }
     for (std::size_t i = 0; i < kSignalCount; ++i) {
         if (kFaultSignals[i] == signal) {
@@ -163,6 +194,11 @@ void onFault(int signal, siginfo_t* info, void* context) {
 }
 
 bool installHandlers() {
+    // The handlers stay installed for the life of the process, so the code
+    // they point into must too: a host that unloads the module and then
+    // faults must still reach its own handler through ours.
+    pinOwnModule();
+    stateKeyReady = pthread_key_create(&stateKey, nullptr) == 0;
     const long page = sysconf(_SC_PAGESIZE);
     if (page > 0) {
         pageSize = static_cast<uintptr_t>(page);
@@ -182,6 +218,7 @@ void prepareThread() {
     static const bool handlersInstalled = installHandlers();
     (void)handlersInstalled;
     thread_local const AltStack altStack;
+    thread_local const StateRegistration registration;
     if (trapState.stackLow == 0) {
         trapState.stackLow = currentStackLow();
     }

@@ -2,11 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "clip_test_support.h"
+#include "frame_records.h"
+#include "picture_view.h"
 
 namespace kestrova::moduletest {
 namespace {
@@ -61,6 +67,104 @@ TEST_F(ClipModuleTest, CloseLeaksAnInstanceASelectorNeverLeaves) {
     host().releaseCallback(Callback::CreateString);
     EXPECT_EQ(stuck.get().result, host::imNoErr);
     EXPECT_NE(log().find("imCloseFile: leaking instance for"), std::string::npos);
+}
+
+// Runs `call` on a thread of its own and waits up to 10 s for its answer; a
+// call still blocked then is a hang, and the test fails instead of hanging.
+template <typename Call>
+std::optional<host::Result> answerWithin10s(Call call) {
+    auto promise = std::make_shared<std::promise<host::Result>>();
+    std::future<host::Result> answer = promise->get_future();
+    std::thread([promise, call] { promise->set_value(call()); }).detach();
+    if (answer.wait_for(10s) != std::future_status::ready) {
+        return std::nullopt;
+    }
+    return answer.get();
+}
+
+TEST_F(ClipModuleTest, CloseLetsQueuedSelectorsLeaveBeforeFreeing) {
+    const hostsim::OpenAnswer opened = hostsim::openFile(host(), fixturePath("h264_closed.mkv"), 0);
+    ASSERT_EQ(opened.result, host::imNoErr);
+    auto stuck = selectorStuckInside(host(), opened.privateData);
+    std::vector<std::future<host::Result>> queued;
+    for (int i = 0; i < 4; ++i) {
+        queued.push_back(std::async(std::launch::async, [&] {
+            return hostsim::preferredFrameSize(host(), opened.privateData, 0).result;
+        }));
+    }
+    std::this_thread::sleep_for(100ms);  // the four are waiting for the clip's lock
+    auto closed = std::async(std::launch::async,
+                             [&] { return hostsim::closeFile(host(), opened.privateData); });
+    std::this_thread::sleep_for(100ms);
+    host().releaseCallback(Callback::CreateString);
+    EXPECT_EQ(stuck.get().result, host::imNoErr);
+    for (auto& call : queued) {
+        EXPECT_EQ(call.get(), host::imUnsupported);
+    }
+    EXPECT_EQ(closed.get(), host::imNoErr);
+    // A call naming the freed clip is refused without touching it.
+    EXPECT_EQ(hostsim::preferredFrameSize(host(), opened.privateData, 0).result,
+              host::imUnsupported);
+    EXPECT_EQ(hostsim::closeFile(host(), opened.privateData), host::imNoErr);
+    const std::string text = log();
+    EXPECT_EQ(occurrences(text, "imCloseFile: destroying instance for"), 1) << text;
+    EXPECT_EQ(occurrences(text, "imCloseFile: leaking instance"), 0) << text;
+}
+
+TEST_F(ClipModuleTest, FaultInsideAClipLeavesItRefusingButClosable) {
+    const hostsim::OpenAnswer opened = hostsim::openFile(host(), fixturePath("h264_closed.mkv"), 0);
+    ASSERT_EQ(opened.result, host::imNoErr);
+    host().faultCallback(Callback::CreateString, true);
+    EXPECT_EQ(hostsim::getInfo(host(), opened.privateData, 0).result, host::imFailure);
+    host().faultCallback(Callback::CreateString, false);
+
+    // The fault skipped the lock's release; later selectors must not wait on it.
+    const auto info =
+        answerWithin10s([&] { return hostsim::getInfo(host(), opened.privateData, 0).result; });
+    ASSERT_TRUE(info.has_value()) << "imGetInfo8 hangs after a fault inside the clip";
+    EXPECT_EQ(*info, host::imFailure);
+    EXPECT_EQ(hostsim::preferredFrameSize(host(), opened.privateData, 0).result,
+              host::imUnsupported);
+    EXPECT_EQ(hostsim::quietFile(host(), opened.privateData), host::imNoErr);
+    const auto closed =
+        answerWithin10s([&] { return hostsim::closeFile(host(), opened.privateData); });
+    ASSERT_TRUE(closed.has_value()) << "imCloseFile hangs after a fault inside the clip";
+    EXPECT_EQ(*closed, host::imNoErr);
+    const std::string text = log();
+    EXPECT_EQ(occurrences(text, "access violation (0xC0000005) stopped at the host boundary"), 1)
+        << text;
+    EXPECT_EQ(occurrences(text, "imCloseFile: destroying instance for"), 1) << text;
+}
+
+TEST_F(ClipModuleTest, ReopeningAClipStartsFromAFreshDecoder) {
+    const TempFolder folder;
+    const std::filesystem::path media = folder.path() / "clip.mkv";
+    std::filesystem::copy_file(fixturePath("h264_closed.mkv"), media);
+    OpenClip clip(host(), media.string());
+    ASSERT_EQ(clip.answer.result, host::imNoErr);
+    const hostsim::ClipInfo info = hostsim::getInfo(host(), clip.clip(), 0);
+    ASSERT_EQ(hostsim::getIndPixelFormat(host(), clip.clip(), 0).result, host::imNoErr);
+    const auto frameFive = [&] {
+        hostsim::SourceVideoAnswer answer = hostsim::getSourceVideo(
+            host(), clip.clip(), hostsim::frameTicks(5, info.frameRateNum, info.frameRateDen), {});
+        const hostsim::PPixBuffer* picture = host().ppix().find(answer.ppix);
+        const uint64_t hash = picture ? hostsim::visibleHash(*picture) : 0;
+        if (answer.ppix) {
+            host().ppix().dispose(answer.ppix);
+        }
+        return std::make_pair(answer.result, hash);
+    };
+    const auto before = frameFive();
+    ASSERT_EQ(before.first, host::imNoErr);
+
+    // The host opens the same instance again while the file is unreadable:
+    // the failed probe must not leave the decoder over a closed demuxer.
+    std::ofstream(media, std::ios::binary | std::ios::trunc) << std::string(4096, '\0');
+    EXPECT_EQ(hostsim::openFile(host(), media.string(), 0, clip.clip()).result, host::imDeclined);
+    std::filesystem::remove(media);
+    std::filesystem::copy_file(fixturePath("h264_closed.mkv"), media);
+    host().ppix().clearCache();
+    EXPECT_EQ(frameFive(), before);
 }
 
 TEST_F(ClipModuleTest, ClipsAreDescribedFromSeveralThreadsAtOnce) {

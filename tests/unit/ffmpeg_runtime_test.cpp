@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -39,9 +40,10 @@ std::vector<std::string> mappedFilesBelow(const std::string& folder) {
     return found;
 }
 
+// Bound slots among the required ones, which come first in the table.
 std::size_t boundSlots(const FfmpegFunctions& functions) {
     std::vector<const void*> slots(kSymbolCount);
-    std::memcpy(slots.data(), &functions, sizeof functions);
+    std::memcpy(slots.data(), &functions, slots.size() * sizeof(void*));
     return slots.size() - std::count(slots.begin(), slots.end(), nullptr);
 }
 
@@ -80,6 +82,8 @@ TEST_F(FfmpegLoadTest, GoodSetBindsEverySymbolAndRecordsTheBuild) {
         EXPECT_EQ(runtime->libraries[2].path, folder + "/libavformat.so.63");
 
         EXPECT_EQ(boundSlots(runtime->fn()), static_cast<std::size_t>(kSymbolCount));
+        // Functions only tests call are optional: the fake set lacks them.
+        EXPECT_EQ(runtime->fn().av_image_get_linesize, nullptr);
         EXPECT_EQ(runtime->fn().avcodec_version(), (63u << 16) | (7u << 8) | 1u);
         EXPECT_EQ(runtime->licence, "fake licence");
         EXPECT_EQ(runtime->configuration, "--fake-configuration");
@@ -219,6 +223,22 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace(name.begin(), name.end(), '-', '_');
         return name;
     });
+
+// Detached threads may call FFmpeg while the process exits, so the runtime
+// must outlive every exit handler, including those registered before it.
+TEST(FfmpegRuntimeInstanceDeathTest, OutlivesTheProcessExitHandlers) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atexit([] {
+                const FfmpegRuntime& runtime = FfmpegRuntime::instance();
+                std::_Exit(runtime.examinedDirectories.empty() ? 3 : 0);
+            });
+            (void)FfmpegRuntime::instance();
+            std::exit(1);
+        },
+        testing::ExitedWithCode(0), "");
+}
 
 TEST(FfmpegRuntimeInstance, OneRuntimeLoadedFromBesideTheProgram) {
     const FfmpegRuntime* seen[4] = {};
