@@ -5,8 +5,11 @@ SANITIZE ?= OFF
 # A ctest name pattern; empty runs every test.
 TESTS ?=
 JOBS ?= $(shell nproc)
+# The fuzz targets: their own clang build folder and seconds per target.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps ffmpeg configure build test demo bench clean
+.PHONY: all deps ffmpeg configure build test demo bench fuzz clean
 
 all: build
 
@@ -31,6 +34,11 @@ demo: build
 bench: build
 	@bench/run-decode-bench.sh $(BUILD)
 	@bench/run-frames-bench.sh $(BUILD)
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -G Ninja -S . -B $(FUZZ_BUILD) -DKESTROVA_FUZZ=ON >/dev/null
+	@ninja -C $(FUZZ_BUILD) -j$(JOBS)
+	@tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

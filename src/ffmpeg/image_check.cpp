@@ -14,7 +14,7 @@ constexpr uint8_t kElfLittleEndian = 1;
 constexpr uint16_t kElfMachineX64 = 62;
 
 // Reads exactly `count` bytes at `offset`; a failed seek or short read is false.
-bool readAt(std::ifstream& file, std::streamoff offset, uint8_t* out, std::size_t count) {
+bool readAt(std::istream& file, std::streamoff offset, uint8_t* out, std::size_t count) {
     file.seekg(offset);
     if (!file) {
         return false;
@@ -34,11 +34,7 @@ uint32_t littleEndian32(const uint8_t* bytes) {
 
 }  // namespace
 
-bool isX64PeImage(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
-    }
+bool isX64PeImage(std::istream& file) {
     uint8_t dosSignature[2];
     if (!readAt(file, 0, dosSignature, sizeof dosSignature) || dosSignature[0] != 'M' ||
         dosSignature[1] != 'Z') {
@@ -60,11 +56,7 @@ bool isX64PeImage(const std::string& path) {
     return littleEndian16(peHeader + 4) == kPeMachineX64;
 }
 
-bool isX64ElfImage(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
-    }
+bool isX64ElfImage(std::istream& file) {
     // e_ident (16 bytes), e_type (2), e_machine (2).
     uint8_t header[20];
     if (!readAt(file, 0, header, sizeof header)) {
@@ -78,6 +70,16 @@ bool isX64ElfImage(const std::string& path) {
         return false;
     }
     return littleEndian16(header + 18) == kElfMachineX64;
+}
+
+bool isX64PeImage(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return file && isX64PeImage(file);
+}
+
+bool isX64ElfImage(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return file && isX64ElfImage(file);
 }
 
 bool isX64Image(const std::string& path) {

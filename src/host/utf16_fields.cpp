@@ -33,7 +33,11 @@ void writeUtf16Field(void* record, std::size_t offset, std::size_t units, const 
         return;
     }
     const std::u16string wide = platform::utf8ToUtf16(text).value_or(std::u16string());
-    const std::size_t count = std::min(wide.size(), units - 1);
+    std::size_t count = std::min(wide.size(), units - 1);
+    // A cut between the halves of a surrogate pair would leave invalid text.
+    if (count > 0 && wide[count - 1] >= 0xD800 && wide[count - 1] <= 0xDBFF) {
+        --count;
+    }
     auto* field = static_cast<unsigned char*>(record) + offset;
     std::memcpy(field, wide.data(), count * sizeof(char16_t));
     const char16_t terminator = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ class SeekIndex {
     int32_t buildFromContainer(AVFormatContext* format, int32_t streamIndex);
     [[nodiscard]] SeekIndexLoadStatus load(const std::filesystem::path& acceleratorPath,
                                            const ContentState& expected);
+    // The same from an open byte stream; `pathText` names it in log lines.
+    [[nodiscard]] SeekIndexLoadStatus load(std::istream& in, const ContentState& expected,
+                                           const std::string& pathText);
     int64_t positionFor(int64_t pts) const;
     std::optional<SeekIndexEntry> entryForFrame(int64_t frameIndex) const;
     int64_t medianSpacing() const;
