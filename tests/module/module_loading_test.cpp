@@ -17,7 +17,7 @@ namespace {
 // space; every copy must still load and run its guarded entry.
 TEST(ModuleLoading, ManyCopiesLoadAndAnswerInOneProcess) {
     std::vector<std::unique_ptr<hostsim::Module>> copies;
-    for (int i = 0; i < 64; ++i) {
+    for (int i = 0; i < 16; ++i) {
         std::string error;
         copies.push_back(
             hostsim::Module::loadPrivateCopy(kModulePath, hostsim::FfmpegFolder::Missing, error));
