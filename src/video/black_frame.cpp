@@ -28,10 +28,6 @@ int componentBytes(const AVComponentDescriptor& component) {
     return (component.depth + 7) / 8;
 }
 
-uint64_t shiftedLeft(uint64_t value, int shift) {
-    return shift >= 0 && shift < 64 ? value << shift : 0;
-}
-
 // (1 << bits) - 1 without overflowing for wide components.
 uint64_t allOnes(int bits) {
     if (bits <= 0) {
@@ -40,29 +36,21 @@ uint64_t allOnes(int bits) {
     return bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
 }
 
+// Component values before their shift; FFmpeg's component descriptors say
+// where each one's bits go.
 uint64_t blackLuma(const AVPixFmtDescriptor& d, int32_t colourRange) {
-    const AVComponentDescriptor& luma = d.comp[0];
-    uint64_t value = 0;
-    if (colourRange != kFullRange) {
-        value = luma.depth >= 8 ? shiftedLeft(16, luma.depth - 8) : 16 >> (8 - luma.depth);
-    }
-    return shiftedLeft(value, luma.shift);
-}
-
-uint64_t neutralChroma(const AVPixFmtDescriptor& d) {
-    int depth = d.comp[0].depth;
-    int shift = 0;
-    if (d.nb_components > 1) {
-        depth = d.comp[1].depth;
-        shift = d.comp[1].shift;
-    }
-    if (depth < 1) {
+    const int depth = d.comp[0].depth;
+    if (colourRange == kFullRange || (d.flags & AV_PIX_FMT_FLAG_FLOAT) || depth < 1 || depth > 63) {
         return 0;
     }
-    return shiftedLeft(shiftedLeft(1, depth - 1), shift);
+    return depth >= 8 ? uint64_t{16} << (depth - 8) : uint64_t{16} >> (8 - depth);
 }
 
-uint64_t opaqueAlpha(const AVPixFmtDescriptor& d, int component = 3) {
+uint64_t neutralChroma(const AVComponentDescriptor& chroma) {
+    return chroma.depth >= 1 && chroma.depth <= 64 ? uint64_t{1} << (chroma.depth - 1) : 0;
+}
+
+uint64_t opaqueAlpha(const AVPixFmtDescriptor& d, int component) {
     const AVComponentDescriptor& alpha = d.comp[component];
     if (d.flags & AV_PIX_FMT_FLAG_FLOAT) {
         switch (componentBytes(alpha)) {
@@ -74,31 +62,50 @@ uint64_t opaqueAlpha(const AVPixFmtDescriptor& d, int component = 3) {
                 return 0;
         }
     }
-    if (alpha.depth >= 32) {
-        return shiftedLeft(~uint64_t{0}, alpha.shift);
-    }
-    return shiftedLeft(allOnes(alpha.depth), alpha.shift);
+    return allOnes(alpha.depth);
 }
 
-// Writes `value` over `bytes` bytes at `position`; false when it does not fit.
-bool putValue(uint8_t* pattern, int capacity, int position, int bytes, uint64_t value,
-              bool bigEndian) {
-    if (position < 0 || bytes < 1 || bytes > 8 || position + bytes > capacity) {
+// Sets the bits of `component` in the pattern bytes at `position` to `value`.
+// The bits live in the smallest word of 1, 2, 4 or 8 bytes that holds shift
+// plus depth, in the format's byte order; other components may share the
+// word. A one-byte word of a big-endian format sits one byte further on.
+// False when the word does not fit in `capacity`.
+bool putComponent(uint8_t* pattern, int capacity, int64_t position,
+                  const AVComponentDescriptor& component, uint64_t value, bool bigEndian) {
+    const int bits = component.shift + component.depth;
+    if (component.shift < 0 || component.depth < 1 || bits > 64) {
         return false;
     }
+    const int bytes = bits <= 8 ? 1 : bits <= 16 ? 2 : bits <= 32 ? 4 : 8;
+    if (bytes == 1 && bigEndian) {
+        ++position;
+    }
+    if (position < 0 || position + bytes > capacity) {
+        return false;
+    }
+    uint8_t* word = pattern + position;
+    uint64_t current = 0;
     for (int i = 0; i < bytes; ++i) {
-        const int byteIndex = bigEndian ? bytes - 1 - i : i;
-        pattern[position + byteIndex] = static_cast<uint8_t>(value >> (8 * i));
+        current |= uint64_t{word[bigEndian ? bytes - 1 - i : i]} << (8 * i);
+    }
+    const uint64_t mask = allOnes(component.depth) << component.shift;
+    current = (current & ~mask) | ((value << component.shift) & mask);
+    for (int i = 0; i < bytes; ++i) {
+        word[bigEndian ? bytes - 1 - i : i] = static_cast<uint8_t>(current >> (8 * i));
     }
     return true;
 }
 
-void setValuePattern(PlaneLayout& plane, int bytes, uint64_t value, bool bigEndian) {
+// A plane holding one component: a pattern of that component's bytes.
+void setComponentPattern(PlaneLayout& plane, const AVComponentDescriptor& component, uint64_t value,
+                         bool bigEndian) {
     std::memset(plane.pattern, 0, sizeof plane.pattern);
-    plane.patternLength = 0;
-    if (putValue(plane.pattern, kMaxPattern, 0, bytes, value, bigEndian)) {
-        plane.patternLength = bytes;
-    }
+    const int bytes = componentBytes(component);
+    plane.patternLength =
+        bytes <= kMaxPattern &&
+                putComponent(plane.pattern, bytes, component.offset, component, value, bigEndian)
+            ? bytes
+            : 0;
 }
 
 int64_t ceilShift(int64_t value, int log2) {
@@ -220,8 +227,7 @@ bool synthesiseBlackFrame(int32_t pixelFormat, int32_t width, int32_t height, in
     const bool hasAlpha = (d.flags & AV_PIX_FMT_FLAG_ALPHA) && d.nb_components >= 4;
     const bool bigEndian = (d.flags & AV_PIX_FMT_FLAG_BE) != 0;
     const uint64_t luma = blackLuma(d, colourRange);
-    const uint64_t chroma = neutralChroma(d);
-    const uint64_t alpha = hasAlpha ? opaqueAlpha(d) : 0;
+    const uint64_t alpha = hasAlpha ? opaqueAlpha(d, 3) : 0;
     const int64_t chromaWidth = ceilShift(width, d.log2_chroma_w);
     const int64_t chromaHeight = ceilShift(height, d.log2_chroma_h);
 
@@ -235,28 +241,34 @@ bool synthesiseBlackFrame(int32_t pixelFormat, int32_t width, int32_t height, in
             PlaneLayout& lumaPlane = planes[0];
             lumaPlane.rows = height;
             lumaPlane.lineSize = int64_t{lumaBytes} * width;
-            setValuePattern(lumaPlane, lumaBytes, luma, bigEndian);
+            setComponentPattern(lumaPlane, d.comp[0], luma, bigEndian);
             if (layout == PixelLayoutClass::PlanarYuv) {
                 for (int c = 1; c <= 2; ++c) {
                     const int bytes = componentBytes(d.comp[c]);
                     PlaneLayout& plane = planeOf(c);
                     plane.rows = chromaHeight;
                     plane.lineSize = chromaWidth * bytes;
-                    setValuePattern(plane, bytes, chroma, bigEndian);
+                    setComponentPattern(plane, d.comp[c], neutralChroma(d.comp[c]), bigEndian);
                 }
             } else if (layout == PixelLayoutClass::SemiPlanarYuv) {
                 const int bytes = componentBytes(d.comp[1]);
                 PlaneLayout& plane = planeOf(1);
                 plane.rows = chromaHeight;
                 plane.lineSize = chromaWidth * bytes * 2;
-                setValuePattern(plane, bytes, chroma, bigEndian);
+                plane.patternLength = 2 * bytes;
+                for (int c = 1; c <= 2; ++c) {
+                    if (!putComponent(plane.pattern, plane.patternLength, d.comp[c].offset,
+                                      d.comp[c], neutralChroma(d.comp[c]), bigEndian)) {
+                        plane.patternLength = 0;
+                    }
+                }
             }
             if (hasAlpha && layout != PixelLayoutClass::Gray) {
                 const int bytes = componentBytes(d.comp[3]);
                 PlaneLayout& plane = planeOf(3);
                 plane.rows = height;
                 plane.lineSize = int64_t{width} * bytes;
-                setValuePattern(plane, bytes, alpha, bigEndian);
+                setComponentPattern(plane, d.comp[3], alpha, bigEndian);
             }
             break;
         }
@@ -274,8 +286,7 @@ bool synthesiseBlackFrame(int32_t pixelFormat, int32_t width, int32_t height, in
             plane.patternLength = step;
             for (int k = 0; k < lumaPerMacropixel; ++k) {
                 const int64_t position = int64_t{k} * d.comp[0].step + d.comp[0].offset;
-                if (position > INT_MAX || !putValue(plane.pattern, step, static_cast<int>(position),
-                                                    lumaBytes, luma, bigEndian)) {
+                if (!putComponent(plane.pattern, step, position, d.comp[0], luma, bigEndian)) {
                     break;
                 }
             }
@@ -283,13 +294,11 @@ bool synthesiseBlackFrame(int32_t pixelFormat, int32_t width, int32_t height, in
             // must be opaque rather than neutral.
             const bool greyAlpha = (d.flags & AV_PIX_FMT_FLAG_ALPHA) && d.nb_components == 2;
             for (int c = 1; c <= 2 && c < d.nb_components; ++c) {
-                const uint64_t value = greyAlpha ? opaqueAlpha(d, 1) : chroma;
-                putValue(plane.pattern, step, d.comp[c].offset, componentBytes(d.comp[c]), value,
-                         bigEndian);
+                const uint64_t value = greyAlpha ? opaqueAlpha(d, 1) : neutralChroma(d.comp[c]);
+                putComponent(plane.pattern, step, d.comp[c].offset, d.comp[c], value, bigEndian);
             }
             if (hasAlpha) {
-                putValue(plane.pattern, step, d.comp[3].offset, componentBytes(d.comp[3]), alpha,
-                         bigEndian);
+                putComponent(plane.pattern, step, d.comp[3].offset, d.comp[3], alpha, bigEndian);
             }
             plane.rows = height;
             plane.lineSize = ceilShift(width, d.log2_chroma_w) * step;
@@ -306,8 +315,7 @@ bool synthesiseBlackFrame(int32_t pixelFormat, int32_t width, int32_t height, in
             PlaneLayout& plane = planes[0];
             plane.patternLength = step;
             if (hasAlpha) {
-                putValue(plane.pattern, step, d.comp[3].offset, componentBytes(d.comp[3]), alpha,
-                         bigEndian);
+                putComponent(plane.pattern, step, d.comp[3].offset, d.comp[3], alpha, bigEndian);
             }
             plane.rows = height;
             plane.lineSize = int64_t{width} * step;
@@ -319,7 +327,7 @@ bool synthesiseBlackFrame(int32_t pixelFormat, int32_t width, int32_t height, in
                 PlaneLayout& plane = planeOf(c);
                 plane.rows = height;
                 plane.lineSize = int64_t{width} * bytes;
-                setValuePattern(plane, bytes, (c == 3 && hasAlpha) ? alpha : 0, bigEndian);
+                setComponentPattern(plane, d.comp[c], (c == 3 && hasAlpha) ? alpha : 0, bigEndian);
             }
             break;
         }

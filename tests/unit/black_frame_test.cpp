@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -134,6 +135,87 @@ TEST_F(BlackFrameTest, EveryDescribedFormatIsBuiltOrRefused) {
     }
     EXPECT_GT(described, 100);
     EXPECT_GT(built, described / 2);
+}
+
+// The value each component of a black picture must read back as, before its
+// shift: black luma (zero for float and full range), neutral chroma, opaque
+// alpha, zero for RGB; none for padding.
+std::optional<uint32_t> blackComponent(const AVPixFmtDescriptor& d, int c, int32_t range) {
+    const AVComponentDescriptor& component = d.comp[c];
+    const bool isFloat = (d.flags & AV_PIX_FMT_FLAG_FLOAT) != 0;
+    const bool alpha =
+        (d.flags & AV_PIX_FMT_FLAG_ALPHA) != 0 && (c == 3 || (c == 1 && d.nb_components == 2));
+    if (alpha) {
+        if (isFloat) {
+            return component.depth > 16 ? 0x3F800000u : 0x3C00u;
+        }
+        return static_cast<uint32_t>((uint64_t{1} << component.depth) - 1);
+    }
+    if (c == 3) {
+        return std::nullopt;
+    }
+    if ((d.flags & AV_PIX_FMT_FLAG_RGB) != 0) {
+        return 0;
+    }
+    if (c == 0) {
+        return range == 2 || isFloat ? 0 : 16u << (component.depth - 8);
+    }
+    return 1u << (component.depth - 1);
+}
+
+// Whether a packed macropixel holds the luma samples its descriptor places:
+// uyyvyy411 puts four in six bytes, which no step and offset can describe.
+bool describedExactly(const AVPixFmtDescriptor& d) {
+    const AVComponentDescriptor& luma = d.comp[0];
+    if (d.nb_components < 3 || d.comp[1].plane != 0 || d.log2_chroma_w == 0) {
+        return true;
+    }
+    const int lastLuma = ((1 << d.log2_chroma_w) - 1) * luma.step + luma.offset;
+    return lastLuma + (luma.depth + 7) / 8 <= d.comp[1].step;
+}
+
+// Every component of every built picture, read back by FFmpeg through the
+// format's descriptor, holds the black value; packed formats whose
+// components share bytes (xv30le: Y, U and V in one 32-bit word) included.
+TEST_F(BlackFrameTest, EveryComponentReadsBackAsBlack) {
+    const auto& fn = ffmpeg::FfmpegRuntime::instance().fn();
+    constexpr int32_t kWidth = 7, kHeight = 3;
+    int checked = 0;
+    for (const AVPixFmtDescriptor* d = fn.av_pix_fmt_desc_next(nullptr); d;
+         d = fn.av_pix_fmt_desc_next(d)) {
+        for (const int32_t range : {1, 2}) {
+            Frame frame;
+            if (!frame.make(fn.av_pix_fmt_desc_get_id(d), kWidth, kHeight, range)) {
+                continue;
+            }
+            const uint8_t* planes[4] = {frame.data[0], frame.data[1], frame.data[2], frame.data[3]};
+            const int lineSizes[4] = {frame.linesize[0], frame.linesize[1], frame.linesize[2],
+                                      frame.linesize[3]};
+            const bool yuv = (d->flags & AV_PIX_FMT_FLAG_RGB) == 0;
+            if (yuv && !describedExactly(*d)) {
+                continue;
+            }
+            for (int c = 0; c < d->nb_components; ++c) {
+                const bool chroma = yuv && (c == 1 || c == 2) && d->nb_components > 2;
+                const int width = chroma ? -((-kWidth) >> d->log2_chroma_w) : kWidth;
+                const int rows = chroma ? -((-kHeight) >> d->log2_chroma_h) : kHeight;
+                const std::optional<uint32_t> want = blackComponent(*d, c, range);
+                if (!want) {
+                    continue;
+                }
+                for (int y = 0; y < rows; ++y) {
+                    std::vector<uint32_t> got(static_cast<std::size_t>(width));
+                    fn.av_read_image_line2(got.data(), planes, lineSizes, d, 0, y, c, width, 0, 4);
+                    for (int x = 0; x < width; ++x) {
+                        ASSERT_EQ(got[x], *want) << d->name << " range " << range << " component "
+                                                 << c << " at " << x << "," << y;
+                    }
+                }
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 400);
 }
 
 }  // namespace
