@@ -236,17 +236,17 @@ ProbeResult ClipDescription::probe(const std::string& path) {
         decodable |= info.hasDecoder &&
                      (info.mediaType == AVMEDIA_TYPE_VIDEO || info.mediaType == AVMEDIA_TYPE_AUDIO);
     }
+    if (!decodable) {
+        // Nothing of this file may outlive the failed probe but its path.
+        clear();
+        return {ProbeStatus::NoDecodableStream, 0,
+                "no video or audio stream with an available decoder"};
+    }
     stereo_ = classifyStereoPair(streams_);
     if (stereo_.found) {
         Logger::log(LogLevel::Info,
                     "detected stereoscopic pair: left=stream %d, right=stream %d in %s",
                     stereo_.left, stereo_.right, path.c_str());
-    }
-    if (!decodable) {
-        demuxer_.reset();
-        streams_.clear();
-        return {ProbeStatus::NoDecodableStream, 0,
-                "no video or audio stream with an available decoder"};
     }
     const AVDictionaryEntry* entry = nullptr;
     while ((entry = fn.av_dict_get(raw->metadata, "", entry, AV_DICT_IGNORE_SUFFIX))) {

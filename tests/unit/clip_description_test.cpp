@@ -31,12 +31,23 @@ TEST(ClipDescriptionTest, CloseAndFailuresLeaveNothingOpen) {
     EXPECT_EQ(missing.detail.rfind("avformat_open_input: ", 0), 0u) << missing.detail;
     EXPECT_FALSE(description.isOpen());
 
-    const ProbeResult data = description.probe(fixturePath("data_attachment.mkv"));
-    EXPECT_EQ(data.status, ProbeStatus::NoDecodableStream);
-    EXPECT_EQ(data.detail, "no video or audio stream with an available decoder");
-    EXPECT_FALSE(description.isOpen());
-    EXPECT_TRUE(description.streams().empty());
-    EXPECT_EQ(description.path(), fixturePath("data_attachment.mkv"));
+    for (const char* name : {"data_attachment.mkv", "data_stream.nut"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(description.probe(fixturePath("stereo_pair.nut")).status, ProbeStatus::Ok);
+        const ProbeResult data = description.probe(fixturePath(name));
+        EXPECT_EQ(data.status, ProbeStatus::NoDecodableStream);
+        EXPECT_EQ(data.detail, "no video or audio stream with an available decoder");
+        EXPECT_FALSE(description.isOpen());
+        EXPECT_TRUE(description.streams().empty());
+        EXPECT_EQ(description.path(), fixturePath(name));
+        // Nothing of the file outlives the failed probe.
+        EXPECT_EQ(description.formatName(), "");
+        EXPECT_EQ(description.formatLongName(), "");
+        EXPECT_EQ(description.duration(), 0);
+        EXPECT_FALSE(description.durationUnknown());
+        EXPECT_FALSE(description.stereoPair().found);
+        EXPECT_TRUE(description.metadata().empty());
+    }
 
     ASSERT_EQ(description.probe(fixturePath("h264_elementary.h264")).status, ProbeStatus::Ok);
     EXPECT_TRUE(description.durationUnknown());
