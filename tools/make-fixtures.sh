@@ -180,6 +180,20 @@ damaged=(h264_closed.mkv h264_closed.mp4 h264_open.ts hevc10.mkv vp9.webm prores
     mpeg2_tff.ts mjpeg.avi pcm_s16le.wav aac.m4a ffv1.mkv)
 for f in "${damaged[@]}"; do damage "$f"; done
 
+# Pictures that cannot be decoded at all: the packet of picture K zeroed. In
+# the intra-only clips only that picture is lost; in VP9 picture 0 is the
+# keyframe the rest of its group needs.
+blank_picture() { # file K
+    local src=$1 stem=${1%.*} ext=${1##*.} size pos
+    IFS=, read -r size pos < <(probe -select_streams v:0 -show_entries packet=size,pos -of csv=p=0 \
+        "$src" | sed -n "$(($2 + 1))p")
+    cp "$src" "corrupt/$stem.blank$2.$ext"
+    head -c "$size" /dev/zero | dd of="corrupt/$stem.blank$2.$ext" bs=65536 seek="$pos" \
+        oflag=seek_bytes conv=notrunc status=none
+}
+for f in mjpeg.avi prores_hq.mov; do blank_picture "$f" 10; done
+blank_picture vp9.mp4 0
+
 # Checks of what the tests rely on.
 expect() { # file what got want
     [ "$3" = "$4" ] || die "$1: $2 is '$3', expected '$4'"
