@@ -196,6 +196,7 @@ FrameResult VideoDecoder::decodeNext() {
                                   ? picture->best_effort_timestamp
                                   : picture->pts;
     currentIndex_ = ptsToIndex(timestamp);
+    held_ = currentIndex_ >= 0 ? Held::Decoded : Held::Assumed;
     // With variable frame rates two pictures can share an index. The first
     // picture after a seek may be the second of such a pair, unless the seek
     // aimed before every picture of its index or it opens the stream.
@@ -205,6 +206,14 @@ FrameResult VideoDecoder::decodeNext() {
             earliestTimestampOf(currentIndex_) < seekTarget_) {
             ambiguousIndex_ = currentIndex_;
         }
+    }
+    // Read from its first byte, a stream without timestamps names its
+    // pictures by counting them.
+    if (picturesFromStart_ >= 0) {
+        if (currentIndex_ < 0) {
+            currentIndex_ = picturesFromStart_;
+        }
+        ++picturesFromStart_;
     }
     fn.av_frame_unref(lastGoodFrame_.get());
     if (fn.av_frame_ref(lastGoodFrame_.get(), picture) < 0) {
@@ -220,23 +229,28 @@ FrameResult VideoDecoder::seekTowards(int64_t timestamp) {
     const auto& fn = runtime().fn();
     AVFormatContext* format = demuxer_->demuxer();
     const double start = nowNs();
+    // Raw elementary streams carry no timestamps, so a picture reached by any
+    // other seek could not be named; from the first byte they can be counted.
+    const bool fromFirstByte = format->iformat != nullptr &&
+                               (format->iformat->flags & AVFMT_NOTIMESTAMPS) != 0 &&
+                               (format->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0;
     int sought = -1;
-    if (seekIndex_ != nullptr && !seekIndex_->entries.empty()) {
-        const int64_t position = seekIndex_->positionFor(timestamp);
-        if (position >= 0) {
-            sought = fn.av_seek_frame(format, streamIndex_, position,
-                                      AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE);
-        }
-    }
-    if (sought < 0) {
-        sought = fn.av_seek_frame(format, streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD);
-    }
-    // Raw elementary streams carry no timestamps, so a timestamp seek is always
-    // refused; starting again from the first byte is the one seek they allow.
-    if (sought < 0 && format->iformat != nullptr &&
-        (format->iformat->flags & AVFMT_NOTIMESTAMPS) != 0 &&
-        (format->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0) {
+    if (fromFirstByte) {
         sought = fn.av_seek_frame(format, streamIndex_, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE);
+    } else {
+        // An index made for another stream of the file holds positions of
+        // that stream's keyframes.
+        if (seekIndex_ != nullptr && seekIndex_->streamIndex == streamIndex_ &&
+            !seekIndex_->entries.empty()) {
+            const int64_t position = seekIndex_->positionFor(timestamp);
+            if (position >= 0) {
+                sought = fn.av_seek_frame(format, streamIndex_, position,
+                                          AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE);
+            }
+        }
+        if (sought < 0) {
+            sought = fn.av_seek_frame(format, streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD);
+        }
     }
     if (sought < 0) {
         FrameResult result = failure(DecodeStatus::SeekFailed, sought, avErrorText(sought));
@@ -246,6 +260,7 @@ FrameResult VideoDecoder::seekTowards(int64_t timestamp) {
     fn.avcodec_flush_buffers(codecContext_.get());
     ++seekCount_;
     currentIndex_ = -1;
+    picturesFromStart_ = fromFirstByte ? 0 : -1;
     seekTarget_ = timestamp;
     landingPending_ = true;
     ambiguousIndex_ = -1;
@@ -280,11 +295,12 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
         return failure(DecodeStatus::DecodeError, AVERROR(ENOSYS),
                        "stream is undecodable by this build");
     }
-    // 3. The picture already held.
-    if (currentIndex_ == n && holdsPicture(currentFrame())) {
+    // 3. The picture already held, unless it only stands in for a frame.
+    if (currentIndex_ == n && held_ != Held::StandIn && holdsPicture(currentFrame())) {
         FrameResult result;
         result.status = DecodeStatus::Ok;
         result.frameIndex = n;
+        result.notExact = held_ == Held::Assumed;
         return result;
     }
     // 4. Close enough ahead: decode forward so that playback never seeks.
@@ -322,17 +338,12 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
             } else if (result.status == DecodeStatus::Ok) {
                 if (currentIndex_ < 0) {
                     currentIndex_ = n;
-                    result.notExact = true;
                 }
                 result.frameIndex = currentIndex_;
-                result.notExact = result.notExact || currentIndex_ != n;
+                result.notExact = currentIndex_ != n || held_ == Held::Assumed;
                 return result;
-            } else if (result.status == DecodeStatus::DecodeError &&
-                       (result.errorCode == AVERROR(ENOSYS) ||
-                        result.errorCode == AVERROR(EINVAL))) {
-                return serveUndecodable(n, result, true);
             } else {
-                return result;
+                return handleFailure(n, std::move(result), true);
             }
         }
     }
@@ -359,10 +370,10 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
         firstAfterSeek = false;
         if (result.status != DecodeStatus::Ok) {
             // 8. The failure paths.
-            return handleFailure(n, std::move(result));
+            return handleFailure(n, std::move(result), false);
         }
         if (noTimestamp) {
-            // No timestamps (raw elementary streams): assume the request was met.
+            // No timestamps and nothing counted: assume the request was met.
             currentIndex_ = n;
             result.frameIndex = n;
             result.notExact = true;
@@ -375,12 +386,14 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
                             static_cast<long long>(n), static_cast<long long>(currentIndex_));
                 result.notExact = true;
             }
+            result.notExact = result.notExact || held_ == Held::Assumed;
             result.frameIndex = currentIndex_;
             return result;
         }
         // Only a picture that is surely the first of its index is offered,
         // so the cache holds what a request for that index would decode.
-        if (frameObserver_ != nullptr && currentIndex_ != ambiguousIndex_) {
+        if (frameObserver_ != nullptr && held_ == Held::Decoded &&
+            currentIndex_ != ambiguousIndex_) {
             frameObserver_(observerContext_, currentIndex_, currentFrame());
         }
         if (++passed >= kDecodeGuard) {

@@ -88,11 +88,16 @@ class VideoDecoder {
                                  int64_t gopSpacing);
 
   private:
+    // What the picture now held is for frame currentIndex_: decoded with that
+    // index, counted or assumed to be it, or a stand-in that is no frame at all.
+    enum class Held : uint8_t { Decoded, Assumed, StandIn };
+
     int64_t ptsToIndex(int64_t timestamp) const;
     int64_t indexToTimestamp(int64_t index) const;
     // The lowest timestamp that ptsToIndex still maps to `index`.
     int64_t earliestTimestampOf(int64_t index) const;
-    // The container seek to the keyframe at or before `timestamp`.
+    // The container seek to the keyframe at or before `timestamp`; streams
+    // without timestamps go back to their first byte instead.
     FrameResult seekTowards(int64_t timestamp);
     // The last good picture again, as the held picture.
     bool restoreLastGood();
@@ -100,7 +105,7 @@ class VideoDecoder {
     FrameResult blackResult(int64_t n, bool seeked);
     // Undecodable mode: the one-time report and a placeholder picture.
     FrameResult serveUndecodable(int64_t n, const FrameResult& failure, bool intraPath);
-    FrameResult handleFailure(int64_t n, FrameResult failure);
+    FrameResult handleFailure(int64_t n, FrameResult failure, bool intraPath);
 
     const ClipDescription* demuxer_ = nullptr;
     int32_t streamIndex_ = -1;
@@ -114,6 +119,10 @@ class VideoDecoder {
     AVRational frameRate_{0, 1};
     int64_t startPts_ = 0;
     int64_t currentIndex_ = -1;
+    Held held_ = Held::StandIn;
+    // Pictures decoded since the stream was read again from its first byte;
+    // -1 when the reading did not start there.
+    int64_t picturesFromStart_ = -1;
     bool inputDrained_ = false;
     bool packetPending_ = false;
     bool intraOnly_ = false;

@@ -19,6 +19,7 @@ bool VideoDecoder::restoreLastGood() {
     const auto& fn = runtime().fn();
     fn.av_frame_unref(decodeFrame_.get());
     currentInTransfer_ = false;
+    held_ = Held::StandIn;
     return fn.av_frame_ref(decodeFrame_.get(), lastGoodFrame_.get()) >= 0;
 }
 
@@ -81,7 +82,7 @@ FrameResult VideoDecoder::serveUndecodable(int64_t n, const FrameResult& failed,
     return failed;
 }
 
-FrameResult VideoDecoder::handleFailure(int64_t n, FrameResult failed) {
+FrameResult VideoDecoder::handleFailure(int64_t n, FrameResult failed, bool intraPath) {
     // 1. A decode error with hardware requested: software from here on.
     if (hardwareRequested_ && failed.status == DecodeStatus::DecodeError) {
         if (!hw_.fallenBack) {
@@ -102,7 +103,7 @@ FrameResult VideoDecoder::handleFailure(int64_t n, FrameResult failed) {
     const bool unsupported =
         failed.errorCode == AVERROR(ENOSYS) || failed.errorCode == AVERROR(EINVAL);
     if (failed.status == DecodeStatus::DecodeError && unsupported && codecContext_ != nullptr) {
-        const FrameResult served = serveUndecodable(n, failed, false);
+        const FrameResult served = serveUndecodable(n, failed, intraPath);
         if (served.status == DecodeStatus::Ok) {
             return served;
         }

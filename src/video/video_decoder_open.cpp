@@ -12,6 +12,29 @@
 namespace kestrova {
 using decoding::runtime;
 
+namespace {
+
+// What a quality level leaves out of decoding: the loop filter and frames.
+struct Discards {
+    AVDiscard loopFilter = AVDISCARD_DEFAULT;
+    AVDiscard frames = AVDISCARD_DEFAULT;
+};
+
+Discards discardsFor(int32_t level) {
+    switch (level) {
+        case 0:
+            return {AVDISCARD_ALL, AVDISCARD_NONREF};
+        case 1:
+            return {AVDISCARD_NONKEY, AVDISCARD_BIDIR};
+        case 2:
+            return {AVDISCARD_NONREF, AVDISCARD_DEFAULT};
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
 const char* statusName(DecodeStatus status) {
     switch (status) {
         case DecodeStatus::Ok:
@@ -45,7 +68,7 @@ bool VideoDecoder::open(const ClipDescription& demuxer, int32_t streamIndex,
     // 2. Start from a clean slate.
     close();
     demuxer_ = &demuxer;
-    hardwareRequested_ = useHardware;
+    hardwareRequested_ = false;
     requestedThreads_ = requestedThreads;
     threadRole_ = role;
 
@@ -120,6 +143,13 @@ bool VideoDecoder::open(const ClipDescription& demuxer, int32_t streamIndex,
         }
     }
 
+    // Only a device in force makes a later decode error a hardware failure.
+    hardwareRequested_ = tryHardware && hw_.active;
+    // A reopened decoder keeps the quality it was asked for.
+    const Discards discards = discardsFor(qualityLevel_);
+    codecContext_->skip_loop_filter = discards.loopFilter;
+    codecContext_->skip_frame = discards.frames;
+
     // 7. Threads from the process-wide budget.
     grantedThreads_ =
         DecodeThreadBudget::acquire(requestedThreads, hw_.active ? ThreadRole::Hardware : role);
@@ -175,6 +205,8 @@ void VideoDecoder::close() {
     demuxer_ = nullptr;
     streamIndex_ = -1;
     currentIndex_ = -1;
+    held_ = Held::StandIn;
+    picturesFromStart_ = -1;
     inputDrained_ = false;
     packetPending_ = false;
     pastEndLogged_ = false;
@@ -200,23 +232,7 @@ bool VideoDecoder::setQuality(int32_t level) {
         return false;
     }
     qualityLevel_ = level;
-    AVDiscard loopFilter = AVDISCARD_DEFAULT;
-    AVDiscard frames = AVDISCARD_DEFAULT;
-    switch (level) {
-        case 0:
-            loopFilter = AVDISCARD_ALL;
-            frames = AVDISCARD_NONREF;
-            break;
-        case 1:
-            loopFilter = AVDISCARD_NONKEY;
-            frames = AVDISCARD_BIDIR;
-            break;
-        case 2:
-            loopFilter = AVDISCARD_NONREF;
-            break;
-        default:
-            break;
-    }
+    const auto [loopFilter, frames] = discardsFor(level);
     if (codecContext_->skip_loop_filter == loopFilter && codecContext_->skip_frame == frames) {
         Logger::log(LogLevel::Debug, "setQuality: level=%d needs no codec change", level);
         return false;
@@ -225,6 +241,8 @@ bool VideoDecoder::setQuality(int32_t level) {
         runtime().fn().avcodec_flush_buffers(codecContext_.get());
     }
     currentIndex_ = -1;
+    // The flush dropped pictures, so the count from the first byte is lost.
+    picturesFromStart_ = -1;
     inputDrained_ = false;
     codecContext_->skip_loop_filter = loopFilter;
     codecContext_->skip_frame = frames;
@@ -263,6 +281,7 @@ bool VideoDecoder::generateBlackFrame() {
         }
     }
     currentInTransfer_ = false;
+    held_ = Held::StandIn;
     if (width < 1 || height < 1) {
         fn.av_frame_unref(decodeFrame_.get());
         return false;

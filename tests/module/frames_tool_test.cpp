@@ -11,16 +11,14 @@
 namespace kestrova::moduletest {
 namespace {
 
-// Every video fixture but the raw stream without timestamps, whose pictures
-// are only ever nearest. The variable-rate clip stays in: where two of its
-// pictures share a frame number, the order of requests must not decide
+// Every video fixture. The raw stream without timestamps names its pictures
+// by counting them from the start. The variable-rate clip stays in: where two
+// of its pictures share a frame number, the order of requests must not decide
 // which one the host gets.
-std::vector<std::string> exactFixtures() {
+std::vector<std::string> videoFixtures() {
     std::vector<std::string> names;
     for (const test::FixtureEntry& entry : fixturesOfKind("video")) {
-        if (entry.name != "h264_elementary.h264") {
-            names.push_back(entry.name);
-        }
+        names.push_back(entry.name);
     }
     return names;
 }
@@ -49,8 +47,34 @@ TEST_P(FramesToolExactnessTest, ShuffledRequestsGiveTheSameHashes) {
     EXPECT_EQ(shuffled.out, inOrder.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, FramesToolExactnessTest, ::testing::ValuesIn(exactFixtures()),
+INSTANTIATE_TEST_SUITE_P(Fixtures, FramesToolExactnessTest, ::testing::ValuesIn(videoFixtures()),
                          [](const auto& info) { return test::safeName(info.param); });
+
+// Far jumps in a raw stream without timestamps, back and forth: each gives
+// the picture that in-order requests give at that frame.
+TEST(FramesToolTest, RawStreamJumpsGiveTheInOrderPictures) {
+    TempFolder appData;
+    const std::string file = fixturePath("h264_elementary.h264");
+    const ToolRun inOrder =
+        runTool({"--appdata", appData.str(), "frames", file, "--range", "0:50", "--hash"});
+    const ToolRun jumps =
+        runTool({"--appdata", appData.str(), "frames", file, "--at", "40,10,45", "--hash"});
+    ASSERT_EQ(inOrder.exitCode, 0) << inOrder.err;
+    ASSERT_EQ(jumps.exitCode, 0) << jumps.err;
+    const std::vector<std::string> rows = lines(inOrder.out);
+    ASSERT_EQ(rows.size(), 50u);
+    EXPECT_EQ(lines(jumps.out), (std::vector<std::string>{rows[10], rows[40], rows[45]}));
+}
+
+// An intra-only clip with one picture that cannot be decoded: the host still
+// gets a picture for every frame, also when it jumps straight to that one.
+TEST(FramesToolTest, UndecodableIntraPictureStillGivesAFrame) {
+    TempFolder appData;
+    const ToolRun run = runTool({"--appdata", appData.str(), "frames",
+                                 fixturePath("corrupt/mjpeg.blank10.avi"), "--at", "10,12,9"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(occurrences(run.out, "from importer"), 3) << run.out;
+}
 
 TEST(FramesToolTest, PlaySecondPassIsServedFromTheHostCache) {
     TempFolder appData;

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "containers/clip_description.h"
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "fixtures.h"
+#include "picture_hash.h"
 
 namespace kestrova {
 namespace {
@@ -130,6 +133,85 @@ TEST_F(VideoDecoderTest, HardwareRequestFallsBackToSoftware) {
     EXPECT_EQ(
         log.count("HW decode: device init failed for h264_cuvid, falling back to generic decoder"),
         1);
+}
+
+// What a decoder delivers for frames 0 to 11 of the closed-GOP clip: index,
+// exactness and picture.
+std::vector<std::tuple<int64_t, bool, uint64_t>> firstGop(VideoDecoder& decoder) {
+    std::vector<std::tuple<int64_t, bool, uint64_t>> delivered;
+    for (int64_t n = 0; n < 12; ++n) {
+        const FrameResult result = decoder.frameAt(n);
+        EXPECT_EQ(result.status, DecodeStatus::Ok) << n;
+        delivered.emplace_back(result.frameIndex, result.notExact,
+                               test::hashPicture(decoder.currentFrame()));
+    }
+    return delivered;
+}
+
+// A draft level set before a reopen (the instance's quiet, the software
+// fall-back) still leaves out what it left out before.
+TEST_F(VideoDecoderTest, QualityLevelSurvivesAReopen) {
+    openClosed();
+    const auto full = firstGop(decoder());
+    ASSERT_TRUE(decoder().setQuality(0));
+    const auto draft = firstGop(decoder());
+    ASSERT_NE(draft, full);
+    for (const bool storedWhileClosed : {false, true}) {
+        SCOPED_TRACE(storedWhileClosed ? "stored while closed" : "stored while open");
+        OpenClip reopened;
+        if (storedWhileClosed) {
+            EXPECT_FALSE(reopened.decoder.setQuality(0));
+        }
+        ASSERT_TRUE(reopened.open("h264_closed.mkv"));
+        if (!storedWhileClosed) {
+            ASSERT_TRUE(reopened.decoder.setQuality(0));
+            reopened.decoder.close();
+            ASSERT_TRUE(reopened.open("h264_closed.mkv"));
+        }
+        EXPECT_EQ(firstGop(reopened.decoder), draft);
+    }
+}
+
+// Without a device in force, a damaged picture is an ordinary decode error:
+// no hardware fall-back is claimed, no reopen loses the last good picture.
+TEST_F(VideoDecoderTest, FailedDeviceSetUpLeavesDecodeErrorsToTheSoftwarePath) {
+    test::LogCapture log;
+    ASSERT_TRUE(clip_.open("corrupt/vp9.flip.webm", true, 0));
+    if (decoder().hardware().active) {
+        GTEST_SKIP() << "a hardware device is in force on this machine";
+    }
+    int lastGoodAfterError = 0;
+    for (int64_t n = 0; n < 50; ++n) {
+        const FrameResult result = decoder().frameAt(n);
+        ASSERT_EQ(result.status, DecodeStatus::Ok) << n;
+        lastGoodAfterError += result.repeatedLastGood && result.detail != "EndOfStream" ? 1 : 0;
+    }
+    EXPECT_GT(lastGoodAfterError, 0) << "the damage never reached the decoder";
+    EXPECT_FALSE(decoder().hardware().fallenBack);
+    EXPECT_EQ(log.count("HW decode fallback to software"), 0);
+    EXPECT_EQ(log.count("Reopening decoder in software-only mode"), 0);
+}
+
+// A keyframe index made for another stream of the file is not used: its
+// positions belong to that stream. This one sends every seek near the end.
+TEST_F(VideoDecoderTest, SeekIndexOfAnotherStreamIsIgnored) {
+    const std::string name = "multi_2v3a.mkv";
+    SeekIndex misleading;
+    const auto nearTheEnd =
+        static_cast<int64_t>(std::filesystem::file_size(test::fixturePath(name)));
+    misleading.entries = {{0, nearTheEnd * 3 / 4, 0}};
+    for (const int32_t indexedStream : {1, 0}) {
+        SCOPED_TRACE(indexedStream);
+        OpenClip clip;
+        ASSERT_TRUE(clip.open(name));
+        misleading.streamIndex = indexedStream;
+        clip.decoder.setSeekIndex(&misleading);
+        const FrameResult result = clip.decoder.frameAt(5);
+        ASSERT_EQ(result.status, DecodeStatus::Ok);
+        // The index of stream 0 is honoured, and misleads as it was made to.
+        EXPECT_EQ(result.frameIndex == 5 && !result.notExact, indexedStream != 0)
+            << result.frameIndex;
+    }
 }
 
 TEST_F(VideoDecoderTest, StreamsThatCannotBeOpened) {
