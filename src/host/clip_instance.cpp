@@ -155,8 +155,13 @@ bool ClipInstance::reopen() {
 
 bool ClipInstance::openVideoDecoder() {
     if (videoDecoderOpen) {
+        // After a fall-back to software the decoder delivers the stream's own format.
+        if (!videoDecoder.hardware().active) {
+            hwReadbackFormat = -1;
+        }
         return true;
     }
+    hwReadbackFormat = -1;
     if (!reopen() || mappedVideo < 0) {
         return false;
     }

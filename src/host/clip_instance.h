@@ -104,7 +104,9 @@ class ClipInstance {
   private:
     void loadSeekIndexOnce();
     // Decodes frame 0 for the first-frame probes; null when it cannot.
-    const AVFrame* firstFrame(const char* probeName);
+    // `concluded` stays false when no real picture came but a later try may
+    // still decode one.
+    const AVFrame* firstFrame(const char* probeName, bool& concluded);
 };
 
 // Enters a clip for one selector. The instance is only read once the

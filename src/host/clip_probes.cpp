@@ -91,7 +91,8 @@ void ClipInstance::probeEmbeddedLut() {
     Logger::log(LogLevel::Debug, "probeEmbeddedLut: no embedded LUT found in %s", path.c_str());
 }
 
-const AVFrame* ClipInstance::firstFrame(const char* probeName) {
+const AVFrame* ClipInstance::firstFrame(const char* probeName, bool& concluded) {
+    concluded = true;
     if (!reopen() || mappedVideo < 0) {
         return nullptr;
     }
@@ -99,12 +100,21 @@ const AVFrame* ClipInstance::firstFrame(const char* probeName) {
         Logger::log(LogLevel::Debug, "%s: cannot open decoder for %s", probeName, path.c_str());
         return nullptr;
     }
+    // Until a real picture was read, a later request may still get one.
+    concluded = false;
     const FrameResult result = videoDecoder.frameAt(0);
     if (result.status != DecodeStatus::Ok) {
         Logger::log(LogLevel::Debug, "%s: decode failed for %s: %s", probeName, path.c_str(),
                     result.detail.empty() ? statusName(result.status) : result.detail.c_str());
         return nullptr;
     }
+    // A black or repeated picture carries none of the stream's side data.
+    if (result.black || result.repeatedLastGood) {
+        Logger::log(LogLevel::Debug, "%s: no decoded picture for %s yet (%s)", probeName,
+                    path.c_str(), result.black ? "black stand-in" : "last good stand-in");
+        return nullptr;
+    }
+    concluded = true;
     return videoDecoder.currentFrame();
 }
 
@@ -112,8 +122,7 @@ void ClipInstance::probeHdrMetadata() {
     if (hdrProbed) {
         return;
     }
-    hdrProbed = true;
-    const AVFrame* frame = firstFrame("probeHdrMetadata");
+    const AVFrame* frame = firstFrame("probeHdrMetadata", hdrProbed);
     if (!frame) {
         return;
     }
@@ -155,8 +164,7 @@ void ClipInstance::probeIccProfile() {
     if (iccProbed) {
         return;
     }
-    iccProbed = true;
-    const AVFrame* frame = firstFrame("probeIccProfile");
+    const AVFrame* frame = firstFrame("probeIccProfile", iccProbed);
     if (!frame) {
         return;
     }

@@ -155,5 +155,15 @@ TEST(LazyProbeTest, ReadsMasteringMetadataFromTheFirstFrame) {
     EXPECT_TRUE(clip.iccProbed);
 }
 
+// Frame 0 of this clip cannot be decoded: the black stand-in carries no side
+// data, so neither probe may conclude from it.
+TEST(LazyProbeTest, StandInFirstFrameConcludesNothing) {
+    LazyProbeClip clip("corrupt/vp9.blank0.mp4");
+    clip.probeHdrMetadata();
+    EXPECT_FALSE(clip.hdrProbed);
+    clip.probeIccProfile();
+    EXPECT_FALSE(clip.iccProbed);
+}
+
 }  // namespace
 }  // namespace kestrova
