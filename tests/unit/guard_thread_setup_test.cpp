@@ -26,10 +26,21 @@ void* operator new[](std::size_t size) {
     }
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new[](size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+// Every array form is replaced, so blocks from one are freed by its partner.
 void operator delete[](void* block) noexcept {
     std::free(block);
 }
 void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
     std::free(block);
 }
 
