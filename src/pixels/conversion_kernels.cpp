@@ -148,34 +148,45 @@ void normalizeRows(const KernelJob& job, int32_t begin, int32_t end) {
     const AVPixFmtDescriptor& d = *job.descriptor;
     const SampleReader read = readerOf(job);
     const float m = static_cast<float>(read.mask);
+    // Float YUV is full range whatever the source's range: luma 0..1,
+    // chroma centred on 0.5, by the clip's described range.
+    const YuvToFloatCoefficients& k = job.coefficients;
+    const bool yuv = (d.flags & AV_PIX_FMT_FLAG_RGB) == 0;
+    const auto luma = [&](uint32_t v) {
+        return yuv ? (static_cast<float>(v) - k.yOffset) / k.yDivisor : static_cast<float>(v) / m;
+    };
+    const auto chroma = [&](uint32_t v) {
+        return yuv ? 0.5f + (static_cast<float>(v) - k.cOffset) / k.cDivisor
+                   : static_cast<float>(v) / m;
+    };
     const int32_t strideBytes = 4 * job.pixelStride;
     const bool alpha = hasAlphaPlane(job);
     for (int32_t y = begin; y < end; ++y) {
-        const bool bottomUp = job.shape == NormalizeShape::PackedRgb;
+        const bool bottomUp = job.shape == NormalizeShape::PackedRgb && !yuv;
         uint8_t* dst = destinationRow(job, y, bottomUp);
-        const uint8_t* luma = sourceRow(f, 0, y);
+        const uint8_t* lumaRow = sourceRow(f, 0, y);
         const int32_t cy = y >> d.log2_chroma_h;
         for (int32_t x = 0; x < job.width; ++x, dst += strideBytes) {
             const int32_t cx = x >> d.log2_chroma_w;
             switch (job.shape) {
                 case NormalizeShape::PlanarYuv:
-                    storeFloats(dst, read(sourceRow(f, 2, cy), 2, cx) / m,
-                                read(sourceRow(f, 1, cy), 1, cx) / m, read(luma, 0, x) / m,
+                    storeFloats(dst, chroma(read(sourceRow(f, 2, cy), 2, cx)),
+                                chroma(read(sourceRow(f, 1, cy), 1, cx)), luma(read(lumaRow, 0, x)),
                                 alpha ? read(sourceRow(f, 3, y), 3, x) / m : 1.0f);
                     break;
                 case NormalizeShape::SemiPlanarYuv: {
-                    const uint8_t* chroma = sourceRow(f, 1, cy);
-                    storeFloats(dst, read(chroma, 2, cx) / m, read(chroma, 1, cx) / m,
-                                read(luma, 0, x) / m, 1.0f);
+                    const uint8_t* pairs = sourceRow(f, 1, cy);
+                    storeFloats(dst, chroma(read(pairs, 2, cx)), chroma(read(pairs, 1, cx)),
+                                luma(read(lumaRow, 0, x)), 1.0f);
                     break;
                 }
                 case NormalizeShape::Luma: {
                     float value = 0.0f;
                     if ((d.flags & AV_PIX_FMT_FLAG_FLOAT) != 0) {
-                        std::memcpy(&value, luma + int64_t{x} * d.comp[0].step + d.comp[0].offset,
-                                    4);
+                        std::memcpy(&value,
+                                    lumaRow + int64_t{x} * d.comp[0].step + d.comp[0].offset, 4);
                     } else {
-                        value = read(luma, 0, x) / m;
+                        value = luma(read(lumaRow, 0, x));
                     }
                     storeFloats(dst, 0.5f, 0.5f, value, 1.0f);
                     break;
@@ -185,10 +196,15 @@ void normalizeRows(const KernelJob& job, int32_t begin, int32_t end) {
                     for (int i = 0; i < 4; ++i) {
                         p[i] = i < d.nb_components ? sourceRow(f, d.comp[i].plane, y) : nullptr;
                     }
-                    // Packed YUV shares this path: its chroma is indexed per pair.
-                    storeFloats(dst, read(p[2], 2, cx) / m, read(p[1], 1, cx) / m,
-                                read(p[0], 0, x) / m,
-                                d.nb_components >= 4 ? read(p[3], 3, x) / m : 1.0f);
+                    const float a = d.nb_components >= 4 ? read(p[3], 3, x) / m : 1.0f;
+                    if (yuv) {
+                        // Packed YUV: its chroma is indexed per pair.
+                        storeFloats(dst, chroma(read(p[2], 2, cx)), chroma(read(p[1], 1, cx)),
+                                    luma(read(p[0], 0, x)), a);
+                    } else {
+                        storeFloats(dst, read(p[2], 2, x) / m, read(p[1], 1, x) / m,
+                                    read(p[0], 0, x) / m, a);
+                    }
                     break;
                 }
             }
@@ -225,6 +241,7 @@ bool prepareNormalize(KernelJob& job) {
             }
         }
     }
+    job.coefficients = matrixCoefficients(job.matrix, job.fullRange, depthOf(d));
     job.pixelStride = strideFrom(job, 4, 4);
     return job.pixelStride > 0;
 }
@@ -327,7 +344,7 @@ bool prepareMatrix(KernelJob& job) {
         return false;
     }
     job.genericMatrix = !fast;
-    job.coefficients = matrixCoefficients(f.colorspace, f.color_range == AVCOL_RANGE_JPEG, depth);
+    job.coefficients = matrixCoefficients(job.matrix, job.fullRange, depth);
     job.alignment = 1 << d.log2_chroma_h;
     return 16 * int64_t{job.width} <= std::abs(job.rowBytes);
 }
@@ -355,6 +372,45 @@ void planarFloatRows(const KernelJob& job, int32_t begin, int32_t end) {
     }
 }
 
+// ---- Pack10Rgb ----
+// One little-endian 32-bit word per pixel: blue in bits 0-9, green in
+// 10-19, red in 20-29; other depths are rescaled to 10 bits.
+void pack10RgbRows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const AVComponentDescriptor* c = job.descriptor->comp;
+    const SampleReader read = readerOf(job);
+    const uint32_t max = read.mask;
+    const auto to10 = [max](uint32_t v) { return max == 1023 ? v : (v * 1023 + max / 2) / max; };
+    for (int32_t y = begin; y < end; ++y) {
+        const uint8_t* r = sourceRow(f, c[0].plane, y);
+        const uint8_t* g = sourceRow(f, c[1].plane, y);
+        const uint8_t* b = sourceRow(f, c[2].plane, y);
+        uint8_t* dst = destinationRow(job, y, true);
+        for (int32_t x = 0; x < job.width; ++x) {
+            const uint32_t word =
+                to10(read(b, 2, x)) | to10(read(g, 1, x)) << 10 | to10(read(r, 0, x)) << 20;
+            std::memcpy(dst + 4 * int64_t{x}, &word, 4);
+        }
+    }
+}
+
+bool preparePack10Rgb(KernelJob& job) {
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const bool integerRgb = (d.flags & AV_PIX_FMT_FLAG_RGB) != 0 &&
+                            (d.flags & (AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BE)) == 0 &&
+                            d.nb_components >= 3 && d.comp[0].depth <= 16;
+    if (!integerRgb) {
+        return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (job.frame->data[d.comp[i].plane] == nullptr) {
+            return false;
+        }
+    }
+    job.alignment = 1;
+    return 4 * int64_t{job.width} <= std::abs(job.rowBytes);
+}
+
 // ---- InterleaveBiplanar ----
 void interleaveBiplanar(const KernelJob& job) {
     const AVFrame& f = *job.frame;
@@ -369,8 +425,8 @@ void interleaveBiplanar(const KernelJob& job) {
             std::memcpy(dst, src, job.width);
         }
     }
-    for (int32_t cy = 0; cy < job.height / 2; ++cy) {
-        interleaveChromaRow(sourceRow(f, 1, cy), sourceRow(f, 2, cy), job.width / 2, wide,
+    for (int32_t cy = 0; cy < (job.height + 1) / 2; ++cy) {
+        interleaveChromaRow(sourceRow(f, 1, cy), sourceRow(f, 2, cy), (job.width + 1) / 2, wide,
                             chroma + int64_t{cy} * job.rowBytes);
     }
 }
@@ -408,8 +464,6 @@ bool prepareKernelJob(KernelJob& job) {
     switch (job.kind) {
         case ConversionKind::PlaneCopy:
         case ConversionKind::PackedCopy:
-        case ConversionKind::Pack10Rgb:
-        case ConversionKind::Swscale:
             return true;
         default:
             break;
@@ -441,7 +495,10 @@ bool prepareKernelJob(KernelJob& job) {
             job.pixelStride = strideFrom(job, 4, 4);
             return f.data[0] && f.data[1] && f.data[2] && job.pixelStride > 0;
         case ConversionKind::InterleaveBiplanar:
-            return f.data[1] && f.data[2] && int64_t{job.width} * (depthOf(d) > 8 ? 2 : 1) <= row;
+            return f.data[1] && f.data[2] &&
+                   (int64_t{job.width} + 1) / 2 * 2 * (depthOf(d) > 8 ? 2 : 1) <= row;
+        case ConversionKind::Pack10Rgb:
+            return preparePack10Rgb(job);
         default:
             return false;
     }
@@ -469,6 +526,8 @@ void runKernelRows(const KernelJob& job, int32_t begin, int32_t end) {
             return planarFloatRows(job, begin, end);
         case ConversionKind::InterleaveBiplanar:
             return interleaveBiplanar(job);
+        case ConversionKind::Pack10Rgb:
+            return pack10RgbRows(job, begin, end);
         default:
             return;
     }

@@ -4,6 +4,7 @@
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "pixels/conversion_kernels.h"
+#include "pixels/host_formats.h"
 #include "pixels/plane_layout.h"
 #include "pixels/plane_routes.h"
 
@@ -62,14 +63,20 @@ ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
         }
         return result;
     }
-    const DestinationPlane& packed = destination.packed;
-    if (packed.data == nullptr || packed.rowBytes == 0) {
+    // libswscale writes the two host planes of a P010 plan itself.
+    const bool planes = isBiplanarFormat(plan.format);
+    const bool supplied =
+        planes ? destination.planes[0].data != nullptr && destination.planes[0].rowBytes > 0 &&
+                     destination.planes[1].data != nullptr && destination.planes[1].rowBytes > 0
+               : destination.packed.data != nullptr && destination.packed.rowBytes != 0;
+    if (!supplied) {
         return failed(result, ConvertStatus::BadDestination, kNoBuffers);
     }
-    if (!dispatchKernel(plan.kind, *frame, descriptor, packed.data, packed.rowBytes,
-                        destination.width, destination.height)) {
+    const KernelOutcome outcome = dispatchKernel(plan, *frame, descriptor, destination);
+    if (!outcome.ok) {
         result.status = ConvertStatus::KernelFailed;
     }
+    result.greyFallback = outcome.greyFallback;
     return result;
 }
 
