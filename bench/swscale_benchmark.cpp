@@ -4,7 +4,7 @@
 //    scaler cannot write packed RGBA float, so it writes planar G, B, R, A
 //    float: the same 16 bytes per pixel.
 //  - 10-bit 4:4:4 to 16-bit planar 4:4:4, the scaler's share of the
-//    plug-in's Swscale plan to float VUYX (same flags as the plug-in).
+//    plug-in's Swscale plan to float VUYX (with the plug-in's flags).
 //  - planar 10-bit RGB to packed 10-bit RGB, against the Pack10Rgb kernel.
 // A program of its own because it links FFmpeg, which a process that loads
 // the plug-in's runtime table must never do.
@@ -24,6 +24,8 @@ namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
+// The flags the plug-in's Swscale plans use.
+constexpr int kPluginFlags = SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
 
 void convert(benchmark::State& state, AVPixelFormat from, AVPixelFormat to, int flags) {
     AVFrame* source = av_frame_alloc();
@@ -74,10 +76,10 @@ void BM_SwscaleYuv420p10ToGbrapF32(benchmark::State& state) {
     convert(state, AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_GBRAPF32LE, SWS_POINT);
 }
 void BM_SwscaleYuv444p10ToYuv444p16(benchmark::State& state) {
-    convert(state, AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P16LE, SWS_BICUBIC);
+    convert(state, AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P16LE, kPluginFlags);
 }
 void BM_SwscaleGbrp10ToX2rgb10(benchmark::State& state) {
-    convert(state, AV_PIX_FMT_GBRP10LE, AV_PIX_FMT_X2RGB10LE, SWS_BICUBIC);
+    convert(state, AV_PIX_FMT_GBRP10LE, AV_PIX_FMT_X2RGB10LE, kPluginFlags);
 }
 
 BENCHMARK(BM_SwscaleYuv420p10ToGbrapF32)->Unit(benchmark::kMillisecond);

@@ -7,6 +7,7 @@
 #include "pixels/host_formats.h"
 #include "pixels/plane_layout.h"
 #include "pixels/plane_routes.h"
+#include "pixels/swscale_conversion.h"
 
 namespace kestrova {
 namespace {
@@ -56,19 +57,25 @@ ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
     }
     constexpr const char* kNoBuffers =
         "destination buffers for the resolved route were not supplied";
-    if (result.route.route != DeliveryRoute::Kernel) {
+    // A picture whose matrix the format's name does not promise is
+    // re-encoded by libswscale instead of copied.
+    const bool reencode =
+        matrixChangeNeeded(plan.format, plan.matrix, descriptor) && swscaleReaches(plan.format);
+    if (result.route.route != DeliveryRoute::Kernel && !reencode) {
         const int32_t depth = descriptor ? descriptor->comp[0].depth : 8;
         if (!copyPlanes(result.route.route, *frame, depth, destination)) {
             return failed(result, ConvertStatus::BadDestination, kNoBuffers);
         }
         return result;
     }
-    // libswscale writes the two host planes of a P010 plan itself.
-    const bool planes = isBiplanarFormat(plan.format);
-    const bool supplied =
-        planes ? destination.planes[0].data != nullptr && destination.planes[0].rowBytes > 0 &&
-                     destination.planes[1].data != nullptr && destination.planes[1].rowBytes > 0
-               : destination.packed.data != nullptr && destination.packed.rowBytes != 0;
+    // libswscale writes the host planes of the 4:2:0 formats itself.
+    const int planes = isPlanar420Format(plan.format) ? 3 : isBiplanarFormat(plan.format) ? 2 : 0;
+    bool supplied =
+        planes > 0 || (destination.packed.data != nullptr && destination.packed.rowBytes != 0);
+    for (int p = 0; p < planes; ++p) {
+        supplied =
+            supplied && destination.planes[p].data != nullptr && destination.planes[p].rowBytes > 0;
+    }
     if (!supplied) {
         return failed(result, ConvertStatus::BadDestination, kNoBuffers);
     }

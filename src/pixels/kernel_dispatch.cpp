@@ -137,17 +137,20 @@ KernelOutcome dispatchKernel(const TargetPlan& plan, const AVFrame& frame,
         job.width = job.height = 0;
     }
     const bool smaller = job.width < width || job.height < height;
-    const bool viaSwscale = plan.kind == ConversionKind::Swscale ||
-                            (isCopyKind(plan.kind) && !copyKeepsOrder(plan.format, frame.format));
-    if (isBiplanarFormat(plan.format)) {
+    const bool viaSwscale =
+        plan.kind == ConversionKind::Swscale ||
+        (isCopyKind(plan.kind) && !copyKeepsOrder(plan.format, frame.format)) ||
+        (matrixChangeNeeded(plan.format, plan.matrix, descriptor) && swscaleReaches(plan.format));
+    if (isPlanar420Format(plan.format) || isBiplanarFormat(plan.format)) {
         // Only libswscale writes host planes from the kernel route.
+        const int planes = isPlanar420Format(plan.format) ? 3 : 2;
         if (smaller) {
-            fillPlanes(destination, 2, 0);
+            fillPlanes(destination, planes, 0);
         }
         if (convertGuarded(true, plan.format, job, destination)) {
             return {true, false};
         }
-        fillPlanes(destination, 2, 128);
+        fillPlanes(destination, planes, 128);
         return {true, true};
     }
 

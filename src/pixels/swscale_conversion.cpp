@@ -21,7 +21,9 @@ enum class Into {
     None,
     Packed,          // written in place, top row first
     PackedBottomUp,  // written in place, bottom row first (packed RGB)
-    Biplanar,        // planar 10-bit 4:2:0, interleaved into the host's two planes
+    Planar,          // written into the host's three 4:2:0 planes
+    Biplanar,        // planar 4:2:0, interleaved into the host's two planes
+    V210,            // planar 10-bit 4:2:2, packed by PackV210
     FloatRgb,        // planar float RGB, interleaved by PlanarRgbFloat
     FloatYuv,        // planar 16-bit YUV, interleaved by FloatNormalize
 };
@@ -66,10 +68,17 @@ SwsTarget targetOf(uint32_t format) {
     if (isOneOf(format, {fourCC("VUyx"), fourCC("VUx7")})) {
         return {AV_PIX_FMT_YUV444P16LE, Into::FloatYuv};
     }
-    if (isBiplanarFormat(format) && layoutOfHostFormat(format).depth == 10) {
-        // libswscale's own P010 output drops the last chroma column of an
-        // odd width; its planar output keeps it.
-        return {AV_PIX_FMT_YUV420P10LE, Into::Biplanar};
+    if (isOneOf(format, {fourCC("v210"), fourCC("v211")})) {
+        return {AV_PIX_FMT_YUV422P10LE, Into::V210};
+    }
+    if (isPlanar420Format(format)) {
+        return {AV_PIX_FMT_YUV420P, Into::Planar};
+    }
+    const PlaneLayout layout = layoutOfHostFormat(format);
+    if (isBiplanarFormat(format) && !layout.vBeforeU) {
+        // libswscale's own NV12 and P010 output drops the last chroma
+        // column of an odd width; its planar output keeps it.
+        return {layout.depth == 10 ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P, Into::Biplanar};
     }
     return {};
 }
@@ -110,7 +119,8 @@ struct SwsKey {
     int32_t width = 0;
     int32_t height = 0;
     int32_t destination = AV_PIX_FMT_NONE;
-    int32_t matrix = 0;
+    int32_t sourceMatrix = 0;
+    int32_t destinationMatrix = 0;
     bool sourceFull = false;
     bool destinationFull = false;
     bool operator==(const SwsKey&) const = default;
@@ -124,6 +134,10 @@ struct SwsContextDeleter {
     }
 };
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+
+// Chroma is taken and subsampled by the nearest sample, as the plug-in's
+// own kernels do, with full precision in the RGB and rounding steps.
+constexpr int kFlags = SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
 
 // A thread serves one clip at a time as a rule, so a few contexts per
 // thread keep every frame of a clip on a ready context.
@@ -152,12 +166,13 @@ class SwsContextCache {
         const auto source = static_cast<AVPixelFormat>(key.source);
         const auto destination = static_cast<AVPixelFormat>(key.destination);
         SwsContextPtr context(fn.sws_getContext(key.width, key.height, source, key.width,
-                                                key.height, destination, SWS_BICUBIC, nullptr,
-                                                nullptr, nullptr));
+                                                key.height, destination, kFlags, nullptr, nullptr,
+                                                nullptr));
         if (context) {
-            const int* table = fn.sws_getCoefficients(key.matrix);
             // Brightness 0, contrast and saturation 1.0 in 16.16 fixed point.
-            fn.sws_setColorspaceDetails(context.get(), table, key.sourceFull ? 1 : 0, table,
+            fn.sws_setColorspaceDetails(context.get(), fn.sws_getCoefficients(key.sourceMatrix),
+                                        key.sourceFull ? 1 : 0,
+                                        fn.sws_getCoefficients(key.destinationMatrix),
                                         key.destinationFull ? 1 : 0, 0, 1 << 16, 1 << 16);
         }
         return context;
@@ -166,19 +181,30 @@ class SwsContextCache {
     std::size_t next_ = 0;
 };
 
-// The range libswscale writes: the P010 variant's ('f' is full), limited
-// for 8-bit YUV, full for RGB; 16-bit YUV keeps the source's, and the float
-// packing expands it by the clip's described range.
+// The range a YUV format's variant name gives: the planar 4:2:0 'f' and
+// 'F', the NV12 '1' and '0', and the P010 'f' variants are full range.
+bool variantFullRange(uint32_t format) {
+    const auto last = static_cast<char>(format >> 24);
+    if (isPlanar420Format(format)) {
+        return last == 'f' || last == 'F';
+    }
+    if (isBiplanarFormat(format)) {
+        return layoutOfHostFormat(format).depth == 10 ? last == 'f' : last == '1' || last == '0';
+    }
+    return false;
+}
+
+// The range libswscale writes: the variant's for 4:2:0 and 8-bit YUV, full
+// for RGB; 16-bit YUV keeps the source's, and the float packing expands it.
 bool destinationFullRange(uint32_t format, const SwsTarget& target, bool sourceFull) {
     switch (target.into) {
-        case Into::Biplanar:
-            return static_cast<char>(format >> 24) == 'f';
-        case Into::Packed:
-            return false;
         case Into::FloatYuv:
             return sourceFull;
-        default:
+        case Into::FloatRgb:
+        case Into::PackedBottomUp:
             return true;
+        default:
+            return variantFullRange(format);
     }
 }
 
@@ -186,8 +212,10 @@ bool fitsInt(int64_t value) {
     return std::abs(value) <= std::numeric_limits<int>::max();
 }
 
-// Planar scratch picture of `format` at the working size, reused per thread.
-bool scratchPicture(AVPixelFormat format, int32_t width, int32_t height, AVFrame& picture) {
+// Planar scratch picture of `format` at the working size, reused per thread;
+// `slot` 1 holds the float RGB picture of a matrix change.
+bool scratchPicture(int slot, AVPixelFormat format, int32_t width, int32_t height,
+                    AVFrame& picture) {
     const AVPixFmtDescriptor* d = pixelFormatDescriptor(format);
     if (d == nullptr) {
         return false;
@@ -199,7 +227,8 @@ bool scratchPicture(AVPixelFormat format, int32_t width, int32_t height, AVFrame
     if (!fitsInt(lineSize)) {
         return false;
     }
-    thread_local std::vector<uint8_t> scratch;
+    thread_local std::vector<uint8_t> scratches[2];
+    std::vector<uint8_t>& scratch = scratches[slot];
     scratch.resize(static_cast<std::size_t>(planeBytes * planes + 64));
     auto* base = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(scratch.data()) + 63) &
                                             ~uintptr_t{63});
@@ -219,6 +248,15 @@ bool swscaleReaches(uint32_t hostFormat) {
     return targetOf(hostFormat).into != Into::None;
 }
 
+bool matrixChangeNeeded(uint32_t hostFormat, int32_t matrix, const AVPixFmtDescriptor* source) {
+    const int32_t promised = hostFormatMatrix(hostFormat);
+    const bool chroma = source != nullptr && (source->flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
+                        source->nb_components >= 3;
+    // An unspecified matrix follows the format.
+    return promised != 0 && chroma && matrix != AVCOL_SPC_UNSPECIFIED &&
+           swsMatrix(promised) != swsMatrix(matrix);
+}
+
 bool convertWithSwscale(uint32_t hostFormat, const KernelJob& job,
                         const DestinationBuffers& destination) {
     const SwsTarget target = targetOf(hostFormat);
@@ -229,15 +267,44 @@ bool convertWithSwscale(uint32_t hostFormat, const KernelJob& job,
     if (job.width < 1 || job.height < 1) {
         return true;
     }
-    const bool rgbSource = (job.descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0;
-    const SwsKey key{withoutFullRangeName(job.frame->format),
+    const auto& fn = runtime.fn();
+    thread_local SwsContextCache contexts;
+    const AVFrame* source = job.frame;
+    bool sourceFull = (job.descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0 || job.fullRange;
+    int32_t sourceMatrix = swsMatrix(job.matrix);
+    // A format whose name promises another matrix than the clip's: the
+    // picture goes to float RGB under the clip's matrix first, then to the
+    // format under its own.
+    AVFrame rgb{};
+    if (matrixChangeNeeded(hostFormat, job.matrix, job.descriptor)) {
+        const SwsKey toRgb{withoutFullRangeName(source->format),
+                           job.width,
+                           job.height,
+                           AV_PIX_FMT_GBRPF32LE,
+                           sourceMatrix,
+                           sourceMatrix,
+                           sourceFull,
+                           true};
+        SwsContext* context = contexts.get(toRgb);
+        if (context == nullptr ||
+            !scratchPicture(1, AV_PIX_FMT_GBRPF32LE, job.width, job.height, rgb) ||
+            fn.sws_scale(context, source->data, source->linesize, 0, job.height, rgb.data,
+                         rgb.linesize) != job.height) {
+            return false;
+        }
+        source = &rgb;
+        sourceFull = true;
+        sourceMatrix = swsMatrix(hostFormatMatrix(hostFormat));  // RGB to the format's matrix
+    }
+    const bool destinationFull = destinationFullRange(hostFormat, target, sourceFull);
+    const SwsKey key{withoutFullRangeName(source->format),
                      job.width,
                      job.height,
                      target.format,
-                     swsMatrix(job.matrix),
-                     rgbSource || job.fullRange,
-                     destinationFullRange(hostFormat, target, job.fullRange)};
-    thread_local SwsContextCache contexts;
+                     sourceMatrix,
+                     sourceMatrix,
+                     sourceFull,
+                     destinationFull};
     SwsContext* context = contexts.get(key);
     if (context == nullptr) {
         return false;
@@ -256,8 +323,18 @@ bool convertWithSwscale(uint32_t hostFormat, const KernelJob& job,
             strides[0] = static_cast<int>(bottomUp ? -job.rowBytes : job.rowBytes);
             break;
         }
+        case Into::Planar:
+            for (int p = 0; p < 3; ++p) {
+                const DestinationPlane& plane = destination.planes[p];
+                if (plane.data == nullptr || plane.rowBytes < 1 || !fitsInt(plane.rowBytes)) {
+                    return false;
+                }
+                planes[p] = plane.data;
+                strides[p] = static_cast<int>(plane.rowBytes);
+            }
+            break;
         default:
-            if (!scratchPicture(target.format, job.width, job.height, intermediate)) {
+            if (!scratchPicture(0, target.format, job.width, job.height, intermediate)) {
                 return false;
             }
             for (int p = 0; p < 4; ++p) {
@@ -266,24 +343,33 @@ bool convertWithSwscale(uint32_t hostFormat, const KernelJob& job,
             }
             break;
     }
-    const auto& fn = runtime.fn();
-    if (fn.sws_scale(context, job.frame->data, job.frame->linesize, 0, job.height, planes,
-                     strides) != job.height) {
+    if (fn.sws_scale(context, source->data, source->linesize, 0, job.height, planes, strides) !=
+        job.height) {
         return false;
     }
-    if (target.into == Into::Biplanar) {
-        return copyPlanes(DeliveryRoute::Planar10ToBiplanar10, intermediate, 10, destination);
+    switch (target.into) {
+        case Into::Biplanar: {
+            const bool tenBit = target.format == AV_PIX_FMT_YUV420P10LE;
+            return copyPlanes(
+                tenBit ? DeliveryRoute::Planar10ToBiplanar10 : DeliveryRoute::PlanarToBiplanar8,
+                intermediate, tenBit ? 10 : 8, destination);
+        }
+        case Into::FloatRgb:
+        case Into::FloatYuv:
+        case Into::V210: {
+            // A kernel packs the planar picture into the host row.
+            KernelJob pack = job;
+            pack.kind = target.into == Into::FloatRgb   ? ConversionKind::PlanarRgbFloat
+                        : target.into == Into::FloatYuv ? ConversionKind::FloatNormalize
+                                                        : ConversionKind::PackV210;
+            pack.frame = &intermediate;
+            pack.descriptor = pixelFormatDescriptor(target.format);
+            pack.fullRange = destinationFull;
+            return runKernel(pack);
+        }
+        default:
+            return true;
     }
-    if (target.into != Into::FloatRgb && target.into != Into::FloatYuv) {
-        return true;
-    }
-    // The packing kernels interleave the planar picture into the host row.
-    KernelJob pack = job;
-    pack.kind = target.into == Into::FloatRgb ? ConversionKind::PlanarRgbFloat
-                                              : ConversionKind::FloatNormalize;
-    pack.frame = &intermediate;
-    pack.descriptor = pixelFormatDescriptor(target.format);
-    return runKernel(pack);
 }
 
 }  // namespace kestrova

@@ -156,6 +156,33 @@ TEST_F(ColourConversionTest, SwscalePlansConvertWithTheDescribedColour) {
     }
 }
 
+// A format whose name promises another matrix than the clip's (float VUYX
+// and v210 know only 601 and 709, the p0 P010 family only BT.709) gets the
+// picture re-encoded under its own matrix; it was copied, and the host read
+// a BT.2020 or 601 picture as BT.709.
+TEST_F(ColourConversionTest, FormatsPromisingAnotherMatrixAreReencoded) {
+    constexpr int W = 8, H = 4;
+    const int y = 500, cb = 400, cr = 700;  // 10-bit limited, inside the RGB gamut
+    TestFrame frame(AV_PIX_FMT_YUV420P10LE, W, H);
+    paint(frame, y, cb, cr);
+    const Rgb rgb = expectedRgb(9, false, 10, y, cb, cr);
+    // BT.709 encoding of the same RGB, full-range float.
+    const double luma = 0.2126 * rgb.r + 0.7152 * rgb.g + 0.0722 * rgb.b;
+    const double u = (rgb.b - luma) / 1.8556, v = (rgb.r - luma) / 1.5748;
+    for (const ConversionKind kind : {K::FloatNormalize, K::Swscale}) {
+        TargetPlan plan = planFor("VUx7", kind, AV_PIX_FMT_YUV420P10LE);
+        plan.matrix = 9;
+        PackedBuffer packed(W, H, W * 16);
+        const ConvertResult r = convertFrame(plan, frame.get(), packed.destination);
+        ASSERT_EQ(r.status, ConvertStatus::Ok) << r.reason;
+        const double want[3] = {0.5 + v, 0.5 + u, luma};
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_NEAR(packed.at<float>(W - 1, H - 1, i, 4), want[i], 1.0 / 255)
+                << enumName(kind) << " " << i;
+        }
+    }
+}
+
 // A 12-bit 4:2:0 frame reaches the host's P010 planes through libswscale.
 TEST_F(ColourConversionTest, SwscaleWritesP010Planes) {
     constexpr int W = 7, H = 5;
