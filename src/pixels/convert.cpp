@@ -59,8 +59,7 @@ ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
         "destination buffers for the resolved route were not supplied";
     // A picture whose matrix the format's name does not promise is
     // re-encoded by libswscale instead of copied.
-    const bool reencode =
-        matrixChangeNeeded(plan.format, plan.matrix, descriptor) && swscaleReaches(plan.format);
+    const bool reencode = reencodedBySwscale(plan, descriptor);
     if (result.route.route != DeliveryRoute::Kernel && !reencode) {
         const int32_t depth = descriptor ? descriptor->comp[0].depth : 8;
         if (!copyPlanes(result.route.route, *frame, depth, destination)) {

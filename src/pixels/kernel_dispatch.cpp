@@ -137,10 +137,9 @@ KernelOutcome dispatchKernel(const TargetPlan& plan, const AVFrame& frame,
         job.width = job.height = 0;
     }
     const bool smaller = job.width < width || job.height < height;
-    const bool viaSwscale =
-        plan.kind == ConversionKind::Swscale ||
-        (isCopyKind(plan.kind) && !copyKeepsOrder(plan.format, frame.format)) ||
-        (matrixChangeNeeded(plan.format, plan.matrix, descriptor) && swscaleReaches(plan.format));
+    const bool viaSwscale = plan.kind == ConversionKind::Swscale ||
+                            (isCopyKind(plan.kind) && !copyKeepsOrder(plan.format, frame.format)) ||
+                            reencodedBySwscale(plan, descriptor);
     if (isPlanar420Format(plan.format) || isBiplanarFormat(plan.format)) {
         // Only libswscale writes host planes from the kernel route.
         const int planes = isPlanar420Format(plan.format) ? 3 : 2;
@@ -150,7 +149,10 @@ KernelOutcome dispatchKernel(const TargetPlan& plan, const AVFrame& frame,
         if (convertGuarded(true, plan.format, job, destination)) {
             return {true, false};
         }
-        fillPlanes(destination, planes, 128);
+        if (plan.kind != ConversionKind::Swscale) {
+            return {false, false};
+        }
+        fillPlanes(destination, planes, 128);  // the reported mid-grey fallback
         return {true, true};
     }
 

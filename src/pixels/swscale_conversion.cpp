@@ -242,12 +242,6 @@ bool scratchPicture(int slot, AVPixelFormat format, int32_t width, int32_t heigh
     return true;
 }
 
-}  // namespace
-
-bool swscaleReaches(uint32_t hostFormat) {
-    return targetOf(hostFormat).into != Into::None;
-}
-
 bool matrixChangeNeeded(uint32_t hostFormat, int32_t matrix, const AVPixFmtDescriptor* source) {
     const int32_t promised = hostFormatMatrix(hostFormat);
     const bool chroma = source != nullptr && (source->flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
@@ -255,6 +249,16 @@ bool matrixChangeNeeded(uint32_t hostFormat, int32_t matrix, const AVPixFmtDescr
     // An unspecified matrix follows the format.
     return promised != 0 && chroma && matrix != AVCOL_SPC_UNSPECIFIED &&
            swsMatrix(promised) != swsMatrix(matrix);
+}
+
+}  // namespace
+
+bool swscaleReaches(uint32_t hostFormat) {
+    return targetOf(hostFormat).into != Into::None;
+}
+
+bool reencodedBySwscale(const TargetPlan& plan, const AVPixFmtDescriptor* source) {
+    return matrixChangeNeeded(plan.format, plan.matrix, source) && swscaleReaches(plan.format);
 }
 
 bool convertWithSwscale(uint32_t hostFormat, const KernelJob& job,

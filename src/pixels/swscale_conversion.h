@@ -14,10 +14,10 @@ struct DestinationBuffers;
 // intermediate picture that a packing kernel interleaves).
 bool swscaleReaches(uint32_t hostFormat);
 
-// Whether the host format's name promises another colour matrix than the
-// clip's (`matrix`) for a YUV source: such a picture is re-encoded under the
-// format's matrix through libswscale.
-bool matrixChangeNeeded(uint32_t hostFormat, int32_t matrix, const AVPixFmtDescriptor* source);
+// Whether the plan's format promises another colour matrix than the clip's
+// for a YUV source, and libswscale can write the format: such a picture is
+// re-encoded under the format's matrix instead of copied or packed.
+bool reencodedBySwscale(const TargetPlan& plan, const AVPixFmtDescriptor* source);
 
 // Converts the working size of `job` (frame, size, colour, packed buffer)
 // into `destination` in `hostFormat`; planes come from `destination` for the
