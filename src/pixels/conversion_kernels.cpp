@@ -36,6 +36,20 @@ uint32_t maskOf(int32_t depth) {
     return (1u << depth) - 1u;
 }
 
+// Every component sits alone in a little-endian 16-bit word of its own
+// plane, in the low bits.
+bool plainWords16(const AVPixFmtDescriptor& d) {
+    if ((d.flags & AV_PIX_FMT_FLAG_BE) != 0 || d.comp[0].depth <= 8) {
+        return false;
+    }
+    for (int i = 0; i < d.nb_components; ++i) {
+        if (d.comp[i].step != 2 || d.comp[i].offset != 0 || d.comp[i].shift != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool hasAlphaPlane(const KernelJob& job) {
     return (job.descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0 && job.frame->data[3] != nullptr &&
            job.frame->linesize[3] != 0;
@@ -143,7 +157,48 @@ SampleReader readerOf(const KernelJob& job) {
             maskOf(depth)};
 }
 
+// Planar YUV in plain 16-bit words (the high-bit-depth layouts, and the
+// 16-bit picture libswscale makes for a Swscale plan): straight loads and
+// multiplies by the scale, the same values as the general rows within a
+// rounding step.
+void normalizePlanar16Rows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const YuvToFloatCoefficients& k = job.coefficients;
+    const float yScale = 1.0f / k.yDivisor, yBias = -k.yOffset * yScale;
+    const float cScale = 1.0f / k.cDivisor, cBias = 0.5f - k.cOffset * cScale;
+    const auto mask = static_cast<uint16_t>(maskOf(depthOf(d)));
+    const float aScale = 1.0f / static_cast<float>(mask);
+    const bool alpha = hasAlphaPlane(job);
+    const int32_t shiftX = d.log2_chroma_w;
+    const int32_t stride = job.pixelStride;
+    const auto row16 = [&](int plane, int32_t r) {
+        return reinterpret_cast<const uint16_t*>(sourceRow(f, plane, r));
+    };
+    for (int32_t y = begin; y < end; ++y) {
+        const int32_t cy = y >> d.log2_chroma_h;
+        const uint16_t* luma = row16(0, y);
+        const uint16_t* u = row16(1, cy);
+        const uint16_t* v = row16(2, cy);
+        const uint16_t* a = alpha ? row16(3, y) : nullptr;
+        auto* out = reinterpret_cast<float*>(destinationRow(job, y, false));
+        for (int32_t x = 0; x < job.width; ++x, out += stride) {
+            const int32_t cx = x >> shiftX;
+            out[0] = static_cast<float>(v[cx] & mask) * cScale + cBias;
+            out[1] = static_cast<float>(u[cx] & mask) * cScale + cBias;
+            out[2] = static_cast<float>(luma[x] & mask) * yScale + yBias;
+            out[3] = a ? static_cast<float>(a[x] & mask) * aScale : 1.0f;
+            for (int32_t i = 4; i < stride; ++i) {
+                out[i] = 0.0f;
+            }
+        }
+    }
+}
+
 void normalizeRows(const KernelJob& job, int32_t begin, int32_t end) {
+    if (job.words16) {
+        return normalizePlanar16Rows(job, begin, end);
+    }
     const AVFrame& f = *job.frame;
     const AVPixFmtDescriptor& d = *job.descriptor;
     const SampleReader read = readerOf(job);
@@ -242,6 +297,8 @@ bool prepareNormalize(KernelJob& job) {
         }
     }
     job.coefficients = matrixCoefficients(job.matrix, job.fullRange, depthOf(d));
+    job.words16 = job.shape == NormalizeShape::PlanarYuv && (d.flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
+                  plainWords16(d);
     job.pixelStride = strideFrom(job, 4, 4);
     return job.pixelStride > 0;
 }
@@ -378,6 +435,20 @@ void planarFloatRows(const KernelJob& job, int32_t begin, int32_t end) {
 void pack10RgbRows(const KernelJob& job, int32_t begin, int32_t end) {
     const AVFrame& f = *job.frame;
     const AVComponentDescriptor* c = job.descriptor->comp;
+    if (job.words16 && c[0].depth == 10) {
+        // Planar 10-bit RGB: the samples go into the word as they are.
+        for (int32_t y = begin; y < end; ++y) {
+            const auto* r = reinterpret_cast<const uint16_t*>(sourceRow(f, c[0].plane, y));
+            const auto* g = reinterpret_cast<const uint16_t*>(sourceRow(f, c[1].plane, y));
+            const auto* b = reinterpret_cast<const uint16_t*>(sourceRow(f, c[2].plane, y));
+            auto* dst = reinterpret_cast<uint32_t*>(destinationRow(job, y, true));
+            for (int32_t x = 0; x < job.width; ++x) {
+                const uint32_t word = (b[x] & 1023u) | (g[x] & 1023u) << 10 | (r[x] & 1023u) << 20;
+                std::memcpy(dst + x, &word, 4);
+            }
+        }
+        return;
+    }
     const SampleReader read = readerOf(job);
     const uint32_t max = read.mask;
     const auto to10 = [max](uint32_t v) { return max == 1023 ? v : (v * 1023 + max / 2) / max; };
@@ -408,6 +479,7 @@ bool preparePack10Rgb(KernelJob& job) {
         }
     }
     job.alignment = 1;
+    job.words16 = plainWords16(d) && (d.flags & AV_PIX_FMT_FLAG_PLANAR) != 0;
     return 4 * int64_t{job.width} <= std::abs(job.rowBytes);
 }
 

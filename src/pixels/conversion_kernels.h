@@ -38,6 +38,7 @@ struct KernelJob {
     int32_t pixelStride = 0;  // destination units (bytes, words or floats) per pixel
     NormalizeShape shape = NormalizeShape::PlanarYuv;
     bool genericMatrix = false;  // MatrixToRgbFloat through the generic reader
+    bool words16 = false;        // every component a plain little-endian 16-bit word
     YuvToFloatCoefficients coefficients{};
 };
 
