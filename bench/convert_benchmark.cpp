@@ -199,6 +199,14 @@ void BM_RoutePlanar10ToBiplanar10(benchmark::State& state) {
 void BM_KernelPlaneCopyBgra(benchmark::State& state) {
     convertThrough(state, AV_PIX_FMT_BGRA, "bgra", ConversionKind::PlaneCopy, 4 * kWidth);
 }
+// The first candidate of 10-bit 4:4:4: libswscale to 16-bit planar, then
+// interleaved to float VUYX.
+void BM_ConvertSwscaleVuyxFloat(benchmark::State& state) {
+    convertThrough(state, AV_PIX_FMT_YUV444P10LE, "VUx7", ConversionKind::Swscale, 16 * kWidth);
+}
+void BM_ConvertPack10Rgb(benchmark::State& state) {
+    convertThrough(state, AV_PIX_FMT_GBRP10LE, "RGB1", ConversionKind::Pack10Rgb, 4 * kWidth);
+}
 
 BENCHMARK(BM_YuvToRgbFloatRows)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InterleaveVuyaRows)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
@@ -211,6 +219,8 @@ BENCHMARK(BM_RoutePlanarToPlanar)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RouteBiplanarToBiplanar)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RoutePlanar10ToBiplanar10)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KernelPlaneCopyBgra)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertSwscaleVuyxFloat)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertPack10Rgb)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

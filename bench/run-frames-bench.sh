@@ -8,7 +8,9 @@
 #     clip has no alpha, so BGra is not offered) against ffmpeg -pix_fmt
 #     gbrpf32le -f null -, with the thread count the plug-in's decoder was
 #     granted; best of 5 on both sides, taking turns, since single runs on a
-#     busy machine vary by more than the gap being measured.
+#     busy machine vary by more than the gap being measured;
+#  3. the same for a 1080p 10-bit 4:4:4 clip in its first candidate, a
+#     libswscale plan, against decode-only and against ffmpeg -pix_fmt.
 # Usage: run-frames-bench.sh BUILD
 set -euo pipefail
 
@@ -66,20 +68,30 @@ awk '
         ours = ms["BM_ConvertMatrixToRgbFloat10"]; theirs = ms["BM_SwscaleYuv420p10ToGbrapF32"]
         printf "\n10-bit 4:2:0 to float RGB: plug-in %.3f ms, libswscale %.3f ms, ratio %.2f\n",
             ours, theirs, (theirs > 0 ? ours / theirs : 0)
+        ours = ms["BM_ConvertSwscaleVuyxFloat"]; theirs = ms["BM_SwscaleYuv444p10ToYuv444p16"]
+        printf "10-bit 4:4:4 to float VUYX (Swscale plan): plug-in %.3f ms, of which libswscale to 16-bit 4:4:4 alone %.3f ms\n",
+            ours, theirs
+        ours = ms["BM_ConvertPack10Rgb"]; theirs = ms["BM_SwscaleGbrp10ToX2rgb10"]
+        printf "planar 10-bit RGB to packed 10-bit RGB: plug-in (Pack10Rgb) %.3f ms, libswscale %.3f ms, ratio %.2f\n",
+            ours, theirs, (theirs > 0 ? ours / theirs : 0)
     }' "$out/kernels.txt"
 
 # 2. Playback against ffmpeg's decode-only throughput.
-frames=$("$ffmpeg_bin" -v error -nostdin -i "$clip" -map 0:v:0 -c copy -f null - -progress pipe:1 |
-    sed -n 's/^frame=//p' | tail -1)
-[[ $frames =~ ^[1-9][0-9]*$ ]] || die "cannot count the frames of $clip"
-# The decoder's thread grant, from the log of a short run at debug level; the
-# timed runs log at the default level, as an editor's machine would.
-log=$out/appdata/Kestrova/logs/Kestrova.log
-rm -f "$log"
-"$build/bin/kestrova-host" --appdata "$out/appdata" --log-level 4 play "$clip" --frames 2 \
-    >/dev/null || die "play failed"
-granted=$(sed -n 's/.*DecodeThreadBudget: granted \([0-9]*\) .*/\1/p' "$log" | head -1)
-[[ $granted =~ ^[1-9][0-9]*$ ]] || die "no decoder thread grant in $log"
+# Sets frames and granted (the decoder's thread grant, from the log of a short
+# run at debug level; the timed runs log at the default level, as an
+# editor's machine would) for the clip in $clip.
+measure_clip() {
+    frames=$("$ffmpeg_bin" -v error -nostdin -i "$clip" -map 0:v:0 -c copy -f null - \
+        -progress pipe:1 | sed -n 's/^frame=//p' | tail -1)
+    [[ $frames =~ ^[1-9][0-9]*$ ]] || die "cannot count the frames of $clip"
+    local log=$out/appdata/Kestrova/logs/Kestrova.log
+    rm -f "$log"
+    "$build/bin/kestrova-host" --appdata "$out/appdata" --log-level 4 play "$clip" --frames 2 \
+        >/dev/null || die "play failed"
+    granted=$(sed -n 's/.*DecodeThreadBudget: granted \([0-9]*\) .*/\1/p' "$log" | head -1)
+    [[ $granted =~ ^[1-9][0-9]*$ ]] || die "no decoder thread grant in $log"
+}
+measure_clip
 # The two sides take turns, so a slower spell of the machine hits both.
 compare() { # format, then extra ffmpeg output options: sets ours and theirs, best of 5 each
     local format=$1 json fps start took best=""
@@ -109,4 +121,21 @@ awk -v a="$first" -v b="$first_ffmpeg" -v c="$float" -v d="$float_ffmpeg" -v t="
     printf "%-44s %9s %9s %7s\n", "", "plug-in", "ffmpeg", "ratio"
     printf "%-44s %9.1f %9.1f %7.2f\n", "first candidate vs -f null -", a, b, (b > 0 ? a / b : 0)
     printf "%-44s %9.1f %9.1f %7.2f\n", "BGrx vs -pix_fmt gbrpf32le -f null -", c, d, (d > 0 ? c / d : 0)
+}'
+
+# 3. A 10-bit 4:4:4 clip, whose first candidate (float VUYX) goes through
+# libswscale: playback against decode-only, and against ffmpeg converting to
+# the 16-bit 4:4:4 picture libswscale makes for that plan.
+clip=$("$source_dir/bench/bench-clip.sh" "$build" yuv444p10) || die "no 4:4:4 benchmark clip"
+measure_clip
+echo "[bench] play 4:4:4, $frames frames"
+compare ""
+first=$ours first_ffmpeg=$theirs
+compare "" -pix_fmt yuv444p16le
+converted_ffmpeg=$theirs
+awk -v a="$first" -v b="$first_ffmpeg" -v d="$converted_ffmpeg" -v t="$granted" -v n="$frames" 'BEGIN {
+    printf "\nPlayback of %d frames of 1080p 10-bit 4:4:4 HEVC, %d decoding threads, frames per second\n", n, t
+    printf "%-44s %9s %9s %7s\n", "", "plug-in", "ffmpeg", "ratio"
+    printf "%-44s %9.1f %9.1f %7.2f\n", "first candidate (VUx7, Swscale) vs -f null -", a, b, (b > 0 ? a / b : 0)
+    printf "%-44s %9.1f %9.1f %7.2f\n", "the same vs -pix_fmt yuv444p16le -f null -", a, d, (d > 0 ? a / d : 0)
 }'

@@ -124,6 +124,20 @@ for pf in bgra rgba64le gray nv12 yuyv422 gbrpf32le yuva444p12le gbrp10le yuv422
     ff -f lavfi -i "$(bars 100x60 0.32)" -pix_fmt "$pf" -c:v rawvideo "raw_$pf.nut"
 done
 
+# Colour and HDR delivery. HDR tags on layouts whose best candidate is no
+# HDR target; an odd size, whose last chroma column and row are half a pair;
+# an untagged standard-definition colour; ProRes 4444 in Matroska, where the
+# importer opens it (its best candidate goes through libswscale).
+tags() { echo "setparams=color_primaries=bt2020:color_trc=$1:colorspace=$2"; }
+ff -f lavfi -i "$(bars 160x120 0.32)" -vf "$(tags arib-std-b67 bt2020nc)" -pix_fmt yuv422p10le \
+    -c:v ffv1 hdr_hlg_yuv422p10.mkv
+ff -f lavfi -i "$(bars 160x120 0.32)" -vf "$(tags smpte2084 gbr)" -pix_fmt gbrp10le -c:v ffv1 \
+    hdr_pq_gbrp10.mkv
+ff -f lavfi -i "$(bars 160x120 0.32)" -vf "$(tags smpte2084 bt2020nc)" "${x264[@]}" hdr_pq_8bit.mkv
+ff -f lavfi -i "$(bars 321x241 0.16)" -pix_fmt yuv420p -c:v rawvideo odd_321x241.nut
+ff -f lavfi -i "color=red:s=720x480:r=25:d=0.08" "${x264[@]}" red_720x480.mkv
+ff -i prores4444_alpha.mov -map 0:v -c copy prores4444_alpha.mkv
+
 # Two video streams of different sizes, audio in stereo, mono and 5.1.
 ff -f lavfi -i "$(video 320x240 2)" -f lavfi -i "$(bars 160x120 2)" -f lavfi -i "$(stereo 2)" \
     -f lavfi -i "$(mono 2)" -f lavfi -i "anoisesrc=r=48000:d=2:c=pink:a=0.1:seed=7" \
@@ -204,6 +218,9 @@ stream_field() { # file selector field
 for f in mpeg2_tff.ts mpeg2_tff.mxf; do expect "$f" "field order" "$(stream_field "$f" v:0 field_order)" tt; done
 expect hevc10_pq.mkv transfer "$(stream_field hevc10_pq.mkv v:0 color_transfer)" smpte2084
 expect hevc10_pq.mkv primaries "$(stream_field hevc10_pq.mkv v:0 color_primaries)" bt2020
+expect hdr_hlg_yuv422p10.mkv transfer "$(stream_field hdr_hlg_yuv422p10.mkv v:0 color_transfer)" \
+    arib-std-b67
+expect red_720x480.mkv matrix "$(stream_field red_720x480.mkv v:0 color_space)" unknown
 expect prores4444_alpha.mov "pixel format" "$(stream_field prores4444_alpha.mov v:0 pix_fmt)" \
     yuva444p12le
 expect pcm_40ch.wav channels "$(stream_field pcm_40ch.wav a:0 channels)" 40

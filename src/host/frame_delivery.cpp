@@ -167,7 +167,7 @@ PPixHand deliverFrame(const DeliveryClip& clip, const TargetPlan& plan, const AV
                 static_cast<long long>(frameNumber), clip.name.c_str());
         return nullptr;
     }
-    if (plan.kind == ConversionKind::Swscale || plan.kind == ConversionKind::Pack10Rgb) {
+    if (result.greyFallback) {
         if (!clip.greyFramesReported) {
             clip.greyFramesReported = true;
             logLine(LogLevel::Warning, m.greyFirst, enumName(plan.kind));

@@ -61,7 +61,7 @@ Result buildPlans(ClipInstance& clip) {
     (void)clip.openVideoDecoder();
     const SourcePixelInfo source = sourcePixelsOf(clip, *stream);
     clip.plans = buildCandidateList(source);
-    completeCandidateList(clip.plans, source.pixelFormat);
+    completeCandidateList(clip.plans, source);
     clip.plansBuilt = true;
     Logger::log(LogLevel::Info, "imGetIndPixelFormat: %zu candidates for %s (stream %d)",
                 clip.plans.size(), clip.path.c_str(), clip.mappedVideo);

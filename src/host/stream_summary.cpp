@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "ffmpeg/ffmpeg_runtime.h"
+#include "pixels/plane_layout.h"
 #include "pixels/summary_pixels.h"
 #include "video/field_probe.h"
 
@@ -103,7 +104,10 @@ void describeVideo(const ClipDescription& description, const StreamInfo& v, Stre
     s.transfer = tags.transfer;
     s.matrix = tags.matrix;
     s.colourGuessed = tags.guessed;
-    s.fullRange = v.colourRange == AVCOL_RANGE_JPEG;
+    // Luma-only pictures without a range tag are full range, as FFmpeg reads them.
+    s.fullRange =
+        v.colourRange == AVCOL_RANGE_JPEG || (v.colourRange == AVCOL_RANGE_UNSPECIFIED &&
+                                              chromaClassOf(v.pixelFormat) == ChromaClass::Mono);
     s.hdr = isHdrTransfer(s.transfer);
 }
 

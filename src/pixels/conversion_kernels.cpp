@@ -36,6 +36,20 @@ uint32_t maskOf(int32_t depth) {
     return (1u << depth) - 1u;
 }
 
+// Every component sits alone in a little-endian 16-bit word of its own
+// plane, in the low bits.
+bool plainWords16(const AVPixFmtDescriptor& d) {
+    if ((d.flags & AV_PIX_FMT_FLAG_BE) != 0 || d.comp[0].depth <= 8) {
+        return false;
+    }
+    for (int i = 0; i < d.nb_components; ++i) {
+        if (d.comp[i].step != 2 || d.comp[i].offset != 0 || d.comp[i].shift != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool hasAlphaPlane(const KernelJob& job) {
     return (job.descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0 && job.frame->data[3] != nullptr &&
            job.frame->linesize[3] != 0;
@@ -143,39 +157,91 @@ SampleReader readerOf(const KernelJob& job) {
             maskOf(depth)};
 }
 
+// Planar YUV in plain 16-bit words (the high-bit-depth layouts, and the
+// 16-bit picture libswscale makes for a Swscale plan): straight loads and
+// multiplies by the scale, the same values as the general rows within a
+// rounding step.
+void normalizePlanar16Rows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const YuvToFloatCoefficients& k = job.coefficients;
+    const float yScale = 1.0f / k.yDivisor, yBias = -k.yOffset * yScale;
+    const float cScale = 1.0f / k.cDivisor, cBias = 0.5f - k.cOffset * cScale;
+    const auto mask = static_cast<uint16_t>(maskOf(depthOf(d)));
+    const float aScale = 1.0f / static_cast<float>(mask);
+    const bool alpha = hasAlphaPlane(job);
+    const int32_t shiftX = d.log2_chroma_w;
+    const int32_t stride = job.pixelStride;
+    const auto row16 = [&](int plane, int32_t r) {
+        return reinterpret_cast<const uint16_t*>(sourceRow(f, plane, r));
+    };
+    for (int32_t y = begin; y < end; ++y) {
+        const int32_t cy = y >> d.log2_chroma_h;
+        const uint16_t* luma = row16(0, y);
+        const uint16_t* u = row16(1, cy);
+        const uint16_t* v = row16(2, cy);
+        const uint16_t* a = alpha ? row16(3, y) : nullptr;
+        auto* out = reinterpret_cast<float*>(destinationRow(job, y, false));
+        for (int32_t x = 0; x < job.width; ++x, out += stride) {
+            const int32_t cx = x >> shiftX;
+            out[0] = static_cast<float>(v[cx] & mask) * cScale + cBias;
+            out[1] = static_cast<float>(u[cx] & mask) * cScale + cBias;
+            out[2] = static_cast<float>(luma[x] & mask) * yScale + yBias;
+            out[3] = a ? static_cast<float>(a[x] & mask) * aScale : 1.0f;
+            for (int32_t i = 4; i < stride; ++i) {
+                out[i] = 0.0f;
+            }
+        }
+    }
+}
+
 void normalizeRows(const KernelJob& job, int32_t begin, int32_t end) {
+    if (job.words16) {
+        return normalizePlanar16Rows(job, begin, end);
+    }
     const AVFrame& f = *job.frame;
     const AVPixFmtDescriptor& d = *job.descriptor;
     const SampleReader read = readerOf(job);
     const float m = static_cast<float>(read.mask);
+    // Float YUV is full range whatever the source's range: luma 0..1,
+    // chroma centred on 0.5, by the clip's described range.
+    const YuvToFloatCoefficients& k = job.coefficients;
+    const bool yuv = (d.flags & AV_PIX_FMT_FLAG_RGB) == 0;
+    const auto luma = [&](uint32_t v) {
+        return yuv ? (static_cast<float>(v) - k.yOffset) / k.yDivisor : static_cast<float>(v) / m;
+    };
+    const auto chroma = [&](uint32_t v) {
+        return yuv ? 0.5f + (static_cast<float>(v) - k.cOffset) / k.cDivisor
+                   : static_cast<float>(v) / m;
+    };
     const int32_t strideBytes = 4 * job.pixelStride;
     const bool alpha = hasAlphaPlane(job);
     for (int32_t y = begin; y < end; ++y) {
-        const bool bottomUp = job.shape == NormalizeShape::PackedRgb;
+        const bool bottomUp = job.shape == NormalizeShape::PackedRgb && !yuv;
         uint8_t* dst = destinationRow(job, y, bottomUp);
-        const uint8_t* luma = sourceRow(f, 0, y);
+        const uint8_t* lumaRow = sourceRow(f, 0, y);
         const int32_t cy = y >> d.log2_chroma_h;
         for (int32_t x = 0; x < job.width; ++x, dst += strideBytes) {
             const int32_t cx = x >> d.log2_chroma_w;
             switch (job.shape) {
                 case NormalizeShape::PlanarYuv:
-                    storeFloats(dst, read(sourceRow(f, 2, cy), 2, cx) / m,
-                                read(sourceRow(f, 1, cy), 1, cx) / m, read(luma, 0, x) / m,
+                    storeFloats(dst, chroma(read(sourceRow(f, 2, cy), 2, cx)),
+                                chroma(read(sourceRow(f, 1, cy), 1, cx)), luma(read(lumaRow, 0, x)),
                                 alpha ? read(sourceRow(f, 3, y), 3, x) / m : 1.0f);
                     break;
                 case NormalizeShape::SemiPlanarYuv: {
-                    const uint8_t* chroma = sourceRow(f, 1, cy);
-                    storeFloats(dst, read(chroma, 2, cx) / m, read(chroma, 1, cx) / m,
-                                read(luma, 0, x) / m, 1.0f);
+                    const uint8_t* pairs = sourceRow(f, 1, cy);
+                    storeFloats(dst, chroma(read(pairs, 2, cx)), chroma(read(pairs, 1, cx)),
+                                luma(read(lumaRow, 0, x)), 1.0f);
                     break;
                 }
                 case NormalizeShape::Luma: {
                     float value = 0.0f;
                     if ((d.flags & AV_PIX_FMT_FLAG_FLOAT) != 0) {
-                        std::memcpy(&value, luma + int64_t{x} * d.comp[0].step + d.comp[0].offset,
-                                    4);
+                        std::memcpy(&value,
+                                    lumaRow + int64_t{x} * d.comp[0].step + d.comp[0].offset, 4);
                     } else {
-                        value = read(luma, 0, x) / m;
+                        value = luma(read(lumaRow, 0, x));
                     }
                     storeFloats(dst, 0.5f, 0.5f, value, 1.0f);
                     break;
@@ -185,10 +251,15 @@ void normalizeRows(const KernelJob& job, int32_t begin, int32_t end) {
                     for (int i = 0; i < 4; ++i) {
                         p[i] = i < d.nb_components ? sourceRow(f, d.comp[i].plane, y) : nullptr;
                     }
-                    // Packed YUV shares this path: its chroma is indexed per pair.
-                    storeFloats(dst, read(p[2], 2, cx) / m, read(p[1], 1, cx) / m,
-                                read(p[0], 0, x) / m,
-                                d.nb_components >= 4 ? read(p[3], 3, x) / m : 1.0f);
+                    const float a = d.nb_components >= 4 ? read(p[3], 3, x) / m : 1.0f;
+                    if (yuv) {
+                        // Packed YUV: its chroma is indexed per pair.
+                        storeFloats(dst, chroma(read(p[2], 2, cx)), chroma(read(p[1], 1, cx)),
+                                    luma(read(p[0], 0, x)), a);
+                    } else {
+                        storeFloats(dst, read(p[2], 2, x) / m, read(p[1], 1, x) / m,
+                                    read(p[0], 0, x) / m, a);
+                    }
                     break;
                 }
             }
@@ -225,6 +296,9 @@ bool prepareNormalize(KernelJob& job) {
             }
         }
     }
+    job.coefficients = matrixCoefficients(job.matrix, job.fullRange, depthOf(d));
+    job.words16 = job.shape == NormalizeShape::PlanarYuv && (d.flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
+                  plainWords16(d);
     job.pixelStride = strideFrom(job, 4, 4);
     return job.pixelStride > 0;
 }
@@ -327,7 +401,7 @@ bool prepareMatrix(KernelJob& job) {
         return false;
     }
     job.genericMatrix = !fast;
-    job.coefficients = matrixCoefficients(f.colorspace, f.color_range == AVCOL_RANGE_JPEG, depth);
+    job.coefficients = matrixCoefficients(job.matrix, job.fullRange, depth);
     job.alignment = 1 << d.log2_chroma_h;
     return 16 * int64_t{job.width} <= std::abs(job.rowBytes);
 }
@@ -355,6 +429,60 @@ void planarFloatRows(const KernelJob& job, int32_t begin, int32_t end) {
     }
 }
 
+// ---- Pack10Rgb ----
+// One little-endian 32-bit word per pixel: blue in bits 0-9, green in
+// 10-19, red in 20-29; other depths are rescaled to 10 bits.
+void pack10RgbRows(const KernelJob& job, int32_t begin, int32_t end) {
+    const AVFrame& f = *job.frame;
+    const AVComponentDescriptor* c = job.descriptor->comp;
+    if (job.words16 && c[0].depth == 10) {
+        // Planar 10-bit RGB: the samples go into the word as they are.
+        for (int32_t y = begin; y < end; ++y) {
+            const auto* r = reinterpret_cast<const uint16_t*>(sourceRow(f, c[0].plane, y));
+            const auto* g = reinterpret_cast<const uint16_t*>(sourceRow(f, c[1].plane, y));
+            const auto* b = reinterpret_cast<const uint16_t*>(sourceRow(f, c[2].plane, y));
+            auto* dst = reinterpret_cast<uint32_t*>(destinationRow(job, y, true));
+            for (int32_t x = 0; x < job.width; ++x) {
+                const uint32_t word = (b[x] & 1023u) | (g[x] & 1023u) << 10 | (r[x] & 1023u) << 20;
+                std::memcpy(dst + x, &word, 4);
+            }
+        }
+        return;
+    }
+    const SampleReader read = readerOf(job);
+    const uint32_t max = read.mask;
+    const auto to10 = [max](uint32_t v) { return max == 1023 ? v : (v * 1023 + max / 2) / max; };
+    for (int32_t y = begin; y < end; ++y) {
+        const uint8_t* r = sourceRow(f, c[0].plane, y);
+        const uint8_t* g = sourceRow(f, c[1].plane, y);
+        const uint8_t* b = sourceRow(f, c[2].plane, y);
+        uint8_t* dst = destinationRow(job, y, true);
+        for (int32_t x = 0; x < job.width; ++x) {
+            const uint32_t word =
+                to10(read(b, 2, x)) | to10(read(g, 1, x)) << 10 | to10(read(r, 0, x)) << 20;
+            std::memcpy(dst + 4 * int64_t{x}, &word, 4);
+        }
+    }
+}
+
+bool preparePack10Rgb(KernelJob& job) {
+    const AVPixFmtDescriptor& d = *job.descriptor;
+    const bool integerRgb = (d.flags & AV_PIX_FMT_FLAG_RGB) != 0 &&
+                            (d.flags & (AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BE)) == 0 &&
+                            d.nb_components >= 3 && d.comp[0].depth <= 16;
+    if (!integerRgb) {
+        return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (job.frame->data[d.comp[i].plane] == nullptr) {
+            return false;
+        }
+    }
+    job.alignment = 1;
+    job.words16 = plainWords16(d) && (d.flags & AV_PIX_FMT_FLAG_PLANAR) != 0;
+    return 4 * int64_t{job.width} <= std::abs(job.rowBytes);
+}
+
 // ---- InterleaveBiplanar ----
 void interleaveBiplanar(const KernelJob& job) {
     const AVFrame& f = *job.frame;
@@ -369,8 +497,8 @@ void interleaveBiplanar(const KernelJob& job) {
             std::memcpy(dst, src, job.width);
         }
     }
-    for (int32_t cy = 0; cy < job.height / 2; ++cy) {
-        interleaveChromaRow(sourceRow(f, 1, cy), sourceRow(f, 2, cy), job.width / 2, wide,
+    for (int32_t cy = 0; cy < (job.height + 1) / 2; ++cy) {
+        interleaveChromaRow(sourceRow(f, 1, cy), sourceRow(f, 2, cy), (job.width + 1) / 2, wide,
                             chroma + int64_t{cy} * job.rowBytes);
     }
 }
@@ -408,8 +536,6 @@ bool prepareKernelJob(KernelJob& job) {
     switch (job.kind) {
         case ConversionKind::PlaneCopy:
         case ConversionKind::PackedCopy:
-        case ConversionKind::Pack10Rgb:
-        case ConversionKind::Swscale:
             return true;
         default:
             break;
@@ -441,7 +567,10 @@ bool prepareKernelJob(KernelJob& job) {
             job.pixelStride = strideFrom(job, 4, 4);
             return f.data[0] && f.data[1] && f.data[2] && job.pixelStride > 0;
         case ConversionKind::InterleaveBiplanar:
-            return f.data[1] && f.data[2] && int64_t{job.width} * (depthOf(d) > 8 ? 2 : 1) <= row;
+            return f.data[1] && f.data[2] &&
+                   (int64_t{job.width} + 1) / 2 * 2 * (depthOf(d) > 8 ? 2 : 1) <= row;
+        case ConversionKind::Pack10Rgb:
+            return preparePack10Rgb(job);
         default:
             return false;
     }
@@ -469,6 +598,8 @@ void runKernelRows(const KernelJob& job, int32_t begin, int32_t end) {
             return planarFloatRows(job, begin, end);
         case ConversionKind::InterleaveBiplanar:
             return interleaveBiplanar(job);
+        case ConversionKind::Pack10Rgb:
+            return pack10RgbRows(job, begin, end);
         default:
             return;
     }

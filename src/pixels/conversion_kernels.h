@@ -7,11 +7,14 @@
 
 #include "pixels/kernel_table.h"
 #include "pixels/pixel_enums.h"
+#include "pixels/target_plan.h"
 
 struct AVFrame;
 struct AVPixFmtDescriptor;
 
 namespace kestrova {
+
+struct DestinationBuffers;
 
 // The shape FloatNormalize takes for a frame's layout.
 enum class NormalizeShape : int32_t { PlanarYuv, SemiPlanarYuv, Luma, PackedRgb };
@@ -27,11 +30,15 @@ struct KernelJob {
     int32_t height = 0;
     int32_t destinationWidth = 0;
     int32_t destinationHeight = 0;  // InterleaveBiplanar puts chroma after these rows
+    // The clip's described colour, never the frame's own tags.
+    int32_t matrix = 2;
+    bool fullRange = false;
     // Filled by prepareKernelJob.
     int32_t alignment = 0;    // rows per split unit; 0 keeps the job on one thread
     int32_t pixelStride = 0;  // destination units (bytes, words or floats) per pixel
     NormalizeShape shape = NormalizeShape::PlanarYuv;
     bool genericMatrix = false;  // MatrixToRgbFloat through the generic reader
+    bool words16 = false;        // every component a plain little-endian 16-bit word
     YuvToFloatCoefficients coefficients{};
 };
 
@@ -42,12 +49,20 @@ bool prepareKernelJob(KernelJob& job);
 // Converts source rows [begin, end) of a prepared job.
 void runKernelRows(const KernelJob& job, int32_t begin, int32_t end);
 
-// The kernel route for a destination of width x height: clears the packed
-// buffer as the kind requires, then converts the frame, split over the
-// conversion pool where the kind allows. `descriptor` is the frame format's
-// (null when FFmpeg has none). False when the kernel refuses.
-bool dispatchKernel(ConversionKind kind, const AVFrame& frame, const AVPixFmtDescriptor* descriptor,
-                    uint8_t* out, int64_t rowBytes, int32_t width, int32_t height);
+// Prepares the job and converts its rows, split over the conversion pool
+// where the kind allows. False when the kernel refuses the job.
+bool runKernel(KernelJob& job);
+
+// The kernel route for the plan: clears the destination as the kind
+// requires, then converts the frame. `descriptor` is the frame format's
+// (null when FFmpeg has none).
+struct KernelOutcome {
+    bool ok = false;
+    bool greyFallback = false;  // a Swscale or Pack10Rgb conversion failed: mid grey
+};
+KernelOutcome dispatchKernel(const TargetPlan& plan, const AVFrame& frame,
+                             const AVPixFmtDescriptor* descriptor,
+                             const DestinationBuffers& destination);
 
 // Scale16u: v scaled from 0..65535 to 0..32768, rounded to nearest.
 inline uint16_t scaleToWhitePoint(uint16_t v) {

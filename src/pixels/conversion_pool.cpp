@@ -121,10 +121,19 @@ void ConversionPool::workerLoop() {
             head_ = (head_ + 1) % kRingSize;
             --count_;
         }
-        job.function(job.context, job.range.begin, job.range.end);
+        std::exception_ptr error;
+        try {
+            job.function(job.context, job.range.begin, job.range.end);
+        } catch (...) {
+            // Handed to the caller; a worker never ends the process.
+            error = std::current_exception();
+        }
         // Notified under the lock: the waiter may free the completion as
         // soon as it can take the lock again.
         std::lock_guard lock(job.completion->mutex);
+        if (error && !job.completion->error) {
+            job.completion->error = error;
+        }
         if (--job.completion->pending == 0) {
             job.completion->done.notify_all();
         }
@@ -145,16 +154,35 @@ void ConversionPool::run(RangeFunction function, void* context, const RowRanges&
             returned[i] = true;
         }
     }
+    // The queued ranges use the caller's data until they finish, so a range
+    // that throws here is held until then.
+    std::exception_ptr error;
+    const auto runHere = [&](const RowRange& range) {
+        try {
+            function(context, range.begin, range.end);
+        } catch (...) {
+            if (!error) {
+                error = std::current_exception();
+            }
+        }
+    };
     if (ranges.count > 0) {
-        function(context, ranges.ranges[0].begin, ranges.ranges[0].end);
+        runHere(ranges.ranges[0]);
     }
     for (int32_t i = 1; i < ranges.count; ++i) {
         if (returned[i]) {
-            function(context, ranges.ranges[i].begin, ranges.ranges[i].end);
+            runHere(ranges.ranges[i]);
         }
     }
     std::unique_lock lock(completion.mutex);
     completion.done.wait(lock, [&] { return completion.pending == 0; });
+    if (!error) {
+        error = completion.error;
+    }
+    lock.unlock();
+    if (error) {
+        std::rethrow_exception(error);
+    }
 }
 
 }  // namespace kestrova

@@ -5,6 +5,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -47,7 +48,8 @@ class ConversionPool {
         return workers_;
     }
     // Runs every range, range 0 and any the pool cannot take on this thread,
-    // and returns when all have finished.
+    // and returns when all have finished. An exception from any range is
+    // rethrown here, once every range has finished with the caller's data.
     void run(RangeFunction function, void* context, const RowRanges& ranges);
 
   private:
@@ -55,6 +57,7 @@ class ConversionPool {
         std::mutex mutex;
         std::condition_variable done;
         int32_t pending = 0;
+        std::exception_ptr error;  // the first range that threw
     };
     struct Job {
         RangeFunction function = nullptr;

@@ -4,8 +4,10 @@
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "pixels/conversion_kernels.h"
+#include "pixels/host_formats.h"
 #include "pixels/plane_layout.h"
 #include "pixels/plane_routes.h"
+#include "pixels/swscale_conversion.h"
 
 namespace kestrova {
 namespace {
@@ -55,21 +57,32 @@ ConvertResult convertFrame(const TargetPlan& plan, const AVFrame* frame,
     }
     constexpr const char* kNoBuffers =
         "destination buffers for the resolved route were not supplied";
-    if (result.route.route != DeliveryRoute::Kernel) {
+    // A picture whose matrix the format's name does not promise is
+    // re-encoded by libswscale instead of copied.
+    const bool reencode = reencodedBySwscale(plan, descriptor);
+    if (result.route.route != DeliveryRoute::Kernel && !reencode) {
         const int32_t depth = descriptor ? descriptor->comp[0].depth : 8;
         if (!copyPlanes(result.route.route, *frame, depth, destination)) {
             return failed(result, ConvertStatus::BadDestination, kNoBuffers);
         }
         return result;
     }
-    const DestinationPlane& packed = destination.packed;
-    if (packed.data == nullptr || packed.rowBytes == 0) {
+    // libswscale writes the host planes of the 4:2:0 formats itself.
+    const int planes = isPlanar420Format(plan.format) ? 3 : isBiplanarFormat(plan.format) ? 2 : 0;
+    bool supplied =
+        planes > 0 || (destination.packed.data != nullptr && destination.packed.rowBytes != 0);
+    for (int p = 0; p < planes; ++p) {
+        supplied =
+            supplied && destination.planes[p].data != nullptr && destination.planes[p].rowBytes > 0;
+    }
+    if (!supplied) {
         return failed(result, ConvertStatus::BadDestination, kNoBuffers);
     }
-    if (!dispatchKernel(plan.kind, *frame, descriptor, packed.data, packed.rowBytes,
-                        destination.width, destination.height)) {
+    const KernelOutcome outcome = dispatchKernel(plan, *frame, descriptor, destination);
+    if (!outcome.ok) {
         result.status = ConvertStatus::KernelFailed;
     }
+    result.greyFallback = outcome.greyFallback;
     return result;
 }
 

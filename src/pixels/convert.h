@@ -38,6 +38,8 @@ struct ConvertResult {
     ConvertStatus status = ConvertStatus::Ok;
     RouteResult route;
     std::string reason;
+    // A Swscale or Pack10Rgb conversion failed and the picture is mid grey.
+    bool greyFallback = false;
 };
 
 // Memoised per thread on (format, source format, kind, actual format).

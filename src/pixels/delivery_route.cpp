@@ -81,6 +81,11 @@ RouteResult resolve(uint32_t format, ConversionKind kind, int32_t sourceFormat,
     if (!l.valid) {
         return unsupported(r, "source pixel format has no usable plane layout");
     }
+    if (kind == ConversionKind::Swscale) {
+        // libswscale reads any usable layout and writes every host layout
+        // a Swscale plan names, planes included.
+        return routed(r, DeliveryRoute::Kernel);
+    }
     const bool planar = l.planeCount >= 3 && !l.semiPlanar;
     const bool biplanar = l.planeCount == 2 && l.semiPlanar;
     if (isPlanar420Format(format)) {

@@ -133,6 +133,28 @@ bool isRgbHostFormat(uint32_t format) {
     return contains(kRgb, format);
 }
 
+int32_t hostFormatMatrix(uint32_t format) {
+    // FFmpeg's numbering; the stand-in host builds this file without FFmpeg.
+    constexpr int32_t kBt709 = 1, kSmpte170m = 6, kBt2020 = 9;
+    const PlaneLayout layout = layoutOfHostFormat(format);
+    if (!layout.valid || layout.rgb) {
+        return 0;
+    }
+    const auto last = static_cast<char>(format >> 24);
+    if (contains(kP010, format)) {
+        return static_cast<char>(format) == 'p' ? kBt709 : kBt2020;
+    }
+    if (contains(kPlanar420, format)) {
+        return last == '2' || last == 'f' ? kSmpte170m : kBt709;
+    }
+    if (contains(kNv12, format) || contains(kNv21, format)) {
+        return last == '3' || last == '1' ? kSmpte170m : kBt709;
+    }
+    constexpr std::array k601 = {fourCC("yuy2"), fourCC("uyvy"), fourCC("v210"), fourCC("v21f"),
+                                 fourCC("vuyx"), fourCC("vuya"), fourCC("VUyx"), fourCC("VUya")};
+    return contains(k601, format) ? kSmpte170m : kBt709;
+}
+
 bool isBottomUpFormat(uint32_t format) {
     const PlaneLayout layout = layoutOfHostFormat(format);
     return layout.valid && layout.rgb;

@@ -31,6 +31,10 @@ bool is8BitSdrFormat(uint32_t format);
 bool is32fFormat(uint32_t format);
 // Formats whose colour space answer says RGB.
 bool isRgbHostFormat(uint32_t format);
+// The colour matrix a YUV format's variant name promises (FFmpeg numbering:
+// SMPTE 170M for 601, BT.709, or BT.2020 for the P0, PO and PH families);
+// 0 for RGB formats and formats outside the catalogue.
+int32_t hostFormatMatrix(uint32_t format);
 // Packed RGB formats the host stores bottom row first.
 bool isBottomUpFormat(uint32_t format);
 

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "pixels/conversion_kernels.h"
 #include "pixels/conversion_pool.h"
 #include "pixels/convert.h"
 #include "pixels/host_formats.h"
+#include "pixels/plane_routes.h"
+#include "pixels/swscale_conversion.h"
 
 namespace kestrova {
 namespace {
@@ -25,7 +28,9 @@ int64_t rowBytesWritten(ConversionKind kind, int32_t width, int64_t rowBytes, in
         case ConversionKind::InterleaveVuya:
             return 4 * w;
         case ConversionKind::PackV210:
-            return v210RowBytes(width);
+            return (w + 5) / 6 * 16;  // the row padding after the last group is cleared
+        case ConversionKind::Pack10Rgb:
+            return 4 * w;
         case ConversionKind::Scale16u:
             return 2 * w * components;
         case ConversionKind::FloatNormalize:
@@ -36,6 +41,38 @@ int64_t rowBytesWritten(ConversionKind kind, int32_t width, int64_t rowBytes, in
         default:
             return rowBytes;
     }
+}
+
+bool isCopyKind(ConversionKind kind) {
+    return kind == ConversionKind::PlaneCopy || kind == ConversionKind::PackedCopy;
+}
+
+// A plain copy keeps the components in place only when the frame stores
+// them in the host format's order; any other frame is converted.
+bool copyKeepsOrder(uint32_t format, int32_t frameFormat) {
+    if (format == fourCC("bgra")) {
+        return frameFormat == AV_PIX_FMT_BGRA;
+    }
+    if (format == fourCC("bgrx")) {
+        return frameFormat == AV_PIX_FMT_BGRA || frameFormat == AV_PIX_FMT_BGR0;
+    }
+    if (format == fourCC("yuy2") || format == fourCC("yuy3")) {
+        return frameFormat == AV_PIX_FMT_YUYV422;
+    }
+    if (format == fourCC("uyvy") || format == fourCC("uyv7")) {
+        return frameFormat == AV_PIX_FMT_UYVY422;
+    }
+    return false;
+}
+
+// Visible bytes of a packed host row of `width` pixels.
+int64_t hostRowBytes(uint32_t format, int32_t width) {
+    const PlaneLayout layout = layoutOfHostFormat(format);
+    const int64_t w = std::max(width, 0);
+    if (layout.chromaShiftX == 1) {
+        return (w + 1) / 2 * 4;
+    }
+    return w * (layout.isFloat ? 16 : layout.depth == 16 ? 8 : 4);
 }
 
 bool knownKind(ConversionKind kind) {
@@ -56,46 +93,90 @@ void runRange(void* context, int32_t begin, int32_t end) {
     runKernelRows(*static_cast<const KernelJob*>(context), begin, end);
 }
 
+// Conversion answers with a status: scratch memory or a worker thread that
+// cannot be had fails the frame, not the host's call.
+bool convertGuarded(bool viaSwscale, uint32_t format, KernelJob& job,
+                    const DestinationBuffers& destination) {
+    try {
+        return viaSwscale ? convertWithSwscale(format, job, destination) : runKernel(job);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 }  // namespace
 
-bool dispatchKernel(ConversionKind kind, const AVFrame& frame, const AVPixFmtDescriptor* descriptor,
-                    uint8_t* out, int64_t rowBytes, int32_t width, int32_t height) {
-    KernelJob job;
-    job.kind = kind;
-    job.frame = &frame;
-    job.descriptor = descriptor;
-    job.out = out;
-    job.rowBytes = rowBytes;
-    job.destinationWidth = width;
-    job.destinationHeight = height;
-    // Never read past the frame: a smaller frame is converted at its own size.
-    job.width = frame.width >= 1 && frame.width < width ? frame.width : width;
-    job.height = frame.height >= 1 && frame.height < height ? frame.height : height;
-    if (frame.width < 1 || frame.height < 1) {
-        job.width = job.height = 0;
-    }
-
-    const bool wholeBuffer = job.width < width || job.height < height ||
-                             (kind == ConversionKind::PlaneCopy && frame.data[1] != nullptr) ||
-                             !knownKind(kind) || kind == ConversionKind::InterleaveBiplanar;
-    const int32_t components = job.descriptor ? job.descriptor->nb_components : 4;
-    const int64_t written =
-        wholeBuffer ? 0
-                    : std::clamp<int64_t>(rowBytesWritten(kind, job.width, std::abs(rowBytes),
-                                                          frame.linesize[0], components),
-                                          0, std::abs(rowBytes));
-    fillRows(out, rowBytes, height, written, 0);
-
-    if (kind == ConversionKind::Pack10Rgb || kind == ConversionKind::Swscale) {
-        fillRows(out, rowBytes, height, 0, 128);  // delivered as mid grey
-        return true;
-    }
+bool runKernel(KernelJob& job) {
     job.table = &activeKernelTable();
     if (!prepareKernelJob(job)) {
         return false;
     }
     runRowRanges(runRange, &job, job.height, job.alignment);
     return true;
+}
+
+KernelOutcome dispatchKernel(const TargetPlan& plan, const AVFrame& frame,
+                             const AVPixFmtDescriptor* descriptor,
+                             const DestinationBuffers& destination) {
+    const int32_t width = destination.width;
+    const int32_t height = destination.height;
+    KernelJob job;
+    job.kind = plan.kind;
+    job.frame = &frame;
+    job.descriptor = descriptor;
+    job.out = destination.packed.data;
+    job.rowBytes = destination.packed.rowBytes;
+    job.destinationWidth = width;
+    job.destinationHeight = height;
+    job.matrix = plan.matrix;
+    job.fullRange = plan.fullRange;
+    // Never read past the frame: a smaller frame is converted at its own size.
+    job.width = frame.width >= 1 && frame.width < width ? frame.width : width;
+    job.height = frame.height >= 1 && frame.height < height ? frame.height : height;
+    if (frame.width < 1 || frame.height < 1) {
+        job.width = job.height = 0;
+    }
+    const bool smaller = job.width < width || job.height < height;
+    const bool viaSwscale = plan.kind == ConversionKind::Swscale ||
+                            (isCopyKind(plan.kind) && !copyKeepsOrder(plan.format, frame.format)) ||
+                            reencodedBySwscale(plan, descriptor);
+    if (isPlanar420Format(plan.format) || isBiplanarFormat(plan.format)) {
+        // Only libswscale writes host planes from the kernel route.
+        const int planes = isPlanar420Format(plan.format) ? 3 : 2;
+        if (smaller) {
+            fillPlanes(destination, planes, 0);
+        }
+        if (convertGuarded(true, plan.format, job, destination)) {
+            return {true, false};
+        }
+        if (plan.kind != ConversionKind::Swscale) {
+            return {false, false};
+        }
+        fillPlanes(destination, planes, 128);  // the reported mid-grey fallback
+        return {true, true};
+    }
+
+    const int64_t rowBytes = std::abs(job.rowBytes);
+    const bool wholeBuffer =
+        smaller || (plan.kind == ConversionKind::PlaneCopy && frame.data[1] != nullptr) ||
+        !knownKind(plan.kind) || plan.kind == ConversionKind::InterleaveBiplanar;
+    const int32_t components = job.descriptor ? job.descriptor->nb_components : 4;
+    const int64_t written =
+        wholeBuffer  ? 0
+        : viaSwscale ? std::min(hostRowBytes(plan.format, job.width), rowBytes)
+                     : std::clamp<int64_t>(rowBytesWritten(plan.kind, job.width, rowBytes,
+                                                           frame.linesize[0], components),
+                                           0, rowBytes);
+    fillRows(job.out, job.rowBytes, height, written, 0);
+
+    const bool converted = convertGuarded(viaSwscale, plan.format, job, destination);
+    const bool greyKind =
+        plan.kind == ConversionKind::Swscale || plan.kind == ConversionKind::Pack10Rgb;
+    if (!converted && greyKind) {
+        fillRows(job.out, job.rowBytes, height, 0, 128);  // the reported mid-grey fallback
+        return {true, true};
+    }
+    return {converted, false};
 }
 
 }  // namespace kestrova

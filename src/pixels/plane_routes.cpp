@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "pixels/plane_rows.h"
 #include "pixels/row_copy.h"
@@ -32,6 +33,16 @@ void copyRows(const RowCopy& copy, const AVFrame& frame, int plane, const Destin
 
 }  // namespace
 
+void fillPlanes(const DestinationBuffers& d, int planes, uint8_t value) {
+    for (int p = 0; p < planes; ++p) {
+        const DestinationPlane& plane = d.planes[p];
+        const int32_t rows = p == 0 ? d.height : (d.height + 1) / 2;
+        if (plane.data != nullptr && plane.rowBytes > 0) {
+            std::memset(plane.data, value, static_cast<std::size_t>(plane.rowBytes * rows));
+        }
+    }
+}
+
 bool copyPlanes(DeliveryRoute route, const AVFrame& frame, int32_t frameDepth,
                 const DestinationBuffers& d) {
     const int planes =
@@ -41,9 +52,14 @@ bool copyPlanes(DeliveryRoute route, const AVFrame& frame, int32_t frameDepth,
     }
     const int32_t width = std::clamp(frame.width, 0, d.width);
     const int32_t height = std::clamp(frame.height, 0, d.height);
-    const int32_t chromaRows = height / 2;
-    const int32_t pairs = width / 2;
+    // Odd sizes keep their last chroma column and row, as frames and host
+    // planes both do.
+    const int32_t chromaRows = (height + 1) / 2;
+    const int32_t pairs = (width + 1) / 2;
     const int64_t sample = frameDepth > 8 ? 2 : 1;
+    if (width < d.width || height < d.height) {
+        fillPlanes(d, planes, 0);  // the rest stays cleared, as on the kernel route
+    }
     const RowCopy copy(int64_t{height} * width * sample);
     switch (route) {
         case DeliveryRoute::PlanarToPlanar:
@@ -53,8 +69,7 @@ bool copyPlanes(DeliveryRoute route, const AVFrame& frame, int32_t frameDepth,
             break;
         case DeliveryRoute::BiplanarToBiplanar:
             copyRows(copy, frame, 0, d.planes[0], height, width * sample);
-            copyRows(copy, frame, 1, d.planes[1], chromaRows,
-                     frame.linesize[1] > 0 ? frame.linesize[1] : width * sample);
+            copyRows(copy, frame, 1, d.planes[1], chromaRows, pairs * 2 * sample);
             break;
         case DeliveryRoute::PlanarToBiplanar8:
         case DeliveryRoute::BiplanarToPlanar8: {

@@ -13,4 +13,8 @@ namespace kestrova {
 bool copyPlanes(DeliveryRoute route, const AVFrame& frame, int32_t frameDepth,
                 const DestinationBuffers& destination);
 
+// Sets every row of the first `planes` host planes of a 4:2:0 picture
+// (chroma planes hold (height + 1) / 2 rows).
+void fillPlanes(const DestinationBuffers& destination, int planes, uint8_t value);
+
 }  // namespace kestrova

@@ -48,6 +48,7 @@ ColourTags applyColourDefaults(int32_t primaries, int32_t transfer, int32_t matr
             fill(tags.matrix, kBt709);
             fill(tags.transfer, kBt709);
         }
+        tags.guessed = true;
     } else {
         fill(tags.primaries, kBt2020);
         fill(tags.matrix, kBt2020);

@@ -14,7 +14,7 @@ struct ColourTags {
     int32_t transfer = 2;
     int32_t matrix = 2;
     bool tagged = false;   // all three came from the stream
-    bool guessed = false;  // a BT.2020 or HDR rule filled gaps
+    bool guessed = false;  // a default filled a gap
 };
 // Fills unspecified (2) primaries, transfer and matrix from the other tags
 // and the coded height.

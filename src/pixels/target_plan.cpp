@@ -268,27 +268,34 @@ std::vector<TargetPlan> buildCandidateList(const SourcePixelInfo& source) {
         addGeneralRows(source, list);
     }
     std::vector<TargetPlan>& plans = list.plans();
-    // Every host can take float RGB, so a clip is never left without it.
-    if (std::none_of(plans.begin(), plans.end(),
-                     [](const TargetPlan& p) { return isBgraFamily(p.format); })) {
+    // Every host can take float RGB, so a clip is never left without it, and
+    // an HDR clip never without a format its frames may leave in.
+    const bool noBgra = std::none_of(plans.begin(), plans.end(),
+                                     [](const TargetPlan& p) { return isBgraFamily(p.format); });
+    const bool noHdrTarget =
+        source.hdr && std::none_of(plans.begin(), plans.end(), hdrDeliveryAllowed);
+    if (noBgra || noHdrTarget) {
         list.add(rgbFloat(source.hasAlpha), K::MatrixToRgbFloat, 10,
                  "universal RGB float safety net (Requirement 3.15)");
     }
     sortByScore(plans);
     for (TargetPlan& plan : plans) {
         plan.sourceFormat = source.pixelFormat;
+        plan.matrix = source.matrix;
+        plan.fullRange = source.fullRange;
     }
     return std::move(plans);
 }
 
-void completeCandidateList(std::vector<TargetPlan>& plans, int32_t sourceFormat) {
+void completeCandidateList(std::vector<TargetPlan>& plans, const SourcePixelInfo& source) {
     const bool nothingUsable = std::all_of(plans.begin(), plans.end(), [](const TargetPlan& p) {
         const auto first = static_cast<char>(p.format & 0xff);
         return first == '_' || first == '@';
     });
     if (plans.empty() || nothingUsable) {
-        plans.push_back({fourCC("bgra"), K::Swscale, 0, false, false, sourceFormat,
-                         "Universal BGRA fallback (Requirement 3.15)"});
+        plans.push_back({fourCC("bgra"), K::Swscale, 0, false, false, source.pixelFormat,
+                         "Universal BGRA fallback (Requirement 3.15)", source.matrix,
+                         source.fullRange});
     }
     sortByScore(plans);
 }
@@ -304,8 +311,14 @@ const TargetPlan* chooseNegotiatedPlan(const std::vector<TargetPlan>& plans, uin
     if (!hdr) {
         return wanted != plans.end() ? &*wanted : &plans.front();
     }
-    if (wanted != plans.end() && !is8BitSdrFormat(wanted->format)) {
+    // Delivery refuses an HDR clip anything else, so the negotiated format
+    // must be one delivery accepts.
+    if (wanted != plans.end() && hdrDeliveryAllowed(*wanted)) {
         return &*wanted;
+    }
+    const auto deliverable = std::find_if(plans.begin(), plans.end(), hdrDeliveryAllowed);
+    if (deliverable != plans.end()) {
+        return &*deliverable;
     }
     const auto wide = std::find_if(plans.begin(), plans.end(),
                                    [](const TargetPlan& p) { return !is8BitSdrFormat(p.format); });

@@ -41,6 +41,10 @@ struct TargetPlan {
     bool hdrTagged = false;
     int32_t sourceFormat = -1;
     std::string reason;
+    // The clip's described colour (stream tags, defaults, then overrides);
+    // every conversion that applies a matrix uses it, not the frame's tags.
+    int32_t matrix = 2;
+    bool fullRange = false;
 };
 
 // Ordered candidates for a source picture, best first; pure apart from
@@ -49,7 +53,7 @@ std::vector<TargetPlan> buildCandidateList(const SourcePixelInfo& source);
 
 // The host selector's completion: a universal BGRA plan when nothing usable
 // was offered, then a stable sort by score.
-void completeCandidateList(std::vector<TargetPlan>& plans, int32_t sourceFormat);
+void completeCandidateList(std::vector<TargetPlan>& plans, const SourcePixelInfo& source);
 
 // The negotiated plan for a host's desired format (0 = no wish): an HDR
 // clip avoids the 8-bit SDR formats whenever it can. Null for an empty list.

@@ -210,6 +210,13 @@ Prefetcher::RunEnd Prefetcher::prefetch(const PrefetchRequest& request, int64_t 
         if (!frame || !frame->data[0] || result.repeatedLastGood || result.black) {
             continue;
         }
+        // Only the frame asked for is cached under its index; a nearest
+        // frame would be served later as if it were that frame.
+        if (result.notExact) {
+            Logger::log(LogLevel::Debug, "Prefetcher: frame %lld is not exact, not cached",
+                        asLL(n));
+            continue;
+        }
         uint64_t stored = 0;
         {
             std::lock_guard lock(*cacheMutex_);

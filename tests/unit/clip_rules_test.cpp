@@ -51,14 +51,14 @@ struct ColourCase {
 
 TEST(ColourDefaultsTest, FillsUnspecifiedTagsByHeightAndGamut) {
     const ColourCase cases[] = {
-        {2, 2, 2, 486, 6, 6, 6, false, false},    // NTSC-like
-        {2, 2, 2, 576, 5, 6, 5, false, false},    // PAL-like
-        {2, 2, 2, 1080, 1, 1, 1, false, false},   // HD
+        {2, 2, 2, 486, 6, 6, 6, false, true},     // NTSC-like
+        {2, 2, 2, 576, 5, 6, 5, false, true},     // PAL-like
+        {2, 2, 2, 1080, 1, 1, 1, false, true},    // HD
         {2, 16, 2, 2160, 9, 16, 9, false, true},  // PQ only: BT.2020 around it
         {9, 2, 2, 2160, 9, 14, 9, false, true},   // BT.2020 primaries
         {2, 2, 10, 1080, 9, 14, 10, false, true},
-        {1, 1, 1, 576, 1, 1, 1, true, false},   // fully tagged stays
-        {5, 2, 2, 480, 5, 6, 6, false, false},  // only the gaps are filled
+        {1, 1, 1, 576, 1, 1, 1, true, false},  // fully tagged stays
+        {5, 2, 2, 480, 5, 6, 6, false, true},  // only the gaps are filled
     };
     for (const ColourCase& c : cases) {
         const ColourTags tags = applyColourDefaults(c.primaries, c.transfer, c.matrix, c.height);

@@ -151,8 +151,9 @@ struct HostPlanes {
     }
 };
 
-TEST_F(ConvertRouteTest, CopyRoutesMoveSamplesAndStopAtTheFrameEdge) {
-    // The destination is larger than the 6x4 frame: nothing past it is written.
+TEST_F(ConvertRouteTest, CopyRoutesMoveSamplesAndClearPastTheFrameEdge) {
+    // The destination is larger than the 6x4 frame: the rest is cleared, as
+    // on the kernel route, rather than left as the host gave it.
     TestFrame yuv(AV_PIX_FMT_YUV420P, 6, 4);
     for (int p = 0; p < 3; ++p) {
         yuv.fill(p, p ? 3 : 6, p ? 2 : 4, [p](int x, int y) { return 40 * p + 10 * y + x; });
@@ -163,11 +164,11 @@ TEST_F(ConvertRouteTest, CopyRoutesMoveSamplesAndStopAtTheFrameEdge) {
                   .status,
               ConvertStatus::Ok);
     EXPECT_EQ(planar.at(0, 5, 3), 35);
-    EXPECT_EQ(planar.at(0, 6, 3), 0xEE);
-    EXPECT_EQ(planar.at(0, 0, 4), 0xEE);
+    EXPECT_EQ(planar.at(0, 6, 3), 0);
+    EXPECT_EQ(planar.at(0, 0, 4), 0);
     EXPECT_EQ(planar.at(2, 2, 1), 92);
-    EXPECT_EQ(planar.at(2, 3, 1), 0xEE);
-    EXPECT_EQ(planar.at(1, 0, 2), 0xEE);
+    EXPECT_EQ(planar.at(2, 3, 1), 0);
+    EXPECT_EQ(planar.at(1, 0, 2), 0);
 
     HostPlanes nv12(6, 4, {6, 6, 6});
     ASSERT_EQ(convertFrame(planFor("nv12", K::InterleaveBiplanar, AV_PIX_FMT_YUV420P), yuv.get(),
@@ -214,6 +215,69 @@ TEST_F(ConvertRouteTest, TenBitRoutesPlaceSamplesInTheHighBits) {
     EXPECT_EQ(std::memcmp(copy.bytes[0].data(), high.row(0, 0), 8), 0);
     EXPECT_EQ(std::memcmp(copy.bytes[0].data() + 8, high.row(0, 1), 8), 0);
     EXPECT_EQ(std::memcmp(copy.bytes[1].data(), high.row(1, 0), 8), 0);
+}
+
+// A 7x5 picture has 4x3 chroma samples: every route writes the last chroma
+// column and row, which halving the size used to leave stale.
+TEST_F(ConvertRouteTest, OddSizesKeepTheLastChromaColumnAndRow) {
+    constexpr int W = 7, H = 5, CW = 4, CH = 3;
+    const auto value = [](int plane, int x, int y) { return 30 + 60 * plane + 10 * y + x; };
+    TestFrame planar(AV_PIX_FMT_YUV420P, W, H);
+    TestFrame planar10(AV_PIX_FMT_YUV420P10LE, W, H);
+    for (int p = 0; p < 3; ++p) {
+        const int w = p ? CW : W, h = p ? CH : H;
+        planar.fill(p, w, h, [&](int x, int y) { return value(p, x, y); });
+        planar10.fill<uint16_t>(p, w, h, [&](int x, int y) { return 4 * value(p, x, y); });
+    }
+    TestFrame semi(AV_PIX_FMT_NV12, W, H);
+    TestFrame semi10(AV_PIX_FMT_P010LE, W, H);
+    semi.fill(0, W, H, [&](int x, int y) { return value(0, x, y); });
+    semi.fill(1, 2 * CW, CH, [&](int x, int y) { return value(1 + x % 2, x / 2, y); });
+    semi10.fill<uint16_t>(0, W, H, [&](int x, int y) { return value(0, x, y) << 8; });
+    semi10.fill<uint16_t>(1, 2 * CW, CH,
+                          [&](int x, int y) { return value(1 + x % 2, x / 2, y) << 8; });
+    // Expected host samples: 8-bit, or the 10-bit word of the 8-bit value.
+    const struct {
+        const char format[5];
+        ConversionKind kind;
+        const TestFrame* frame;
+        DeliveryRoute route;
+        bool threePlanes;
+        bool words;
+    } cases[] = {
+        {"Yv17", K::PlaneCopy, &planar, R::PlanarToPlanar, true, false},
+        {"yv12", K::PlaneCopy, &semi, R::BiplanarToPlanar8, true, false},
+        {"nv12", K::InterleaveBiplanar, &planar, R::PlanarToBiplanar8, false, false},
+        {"nv12", K::PlaneCopy, &semi, R::BiplanarToBiplanar, false, false},
+        {"P010", K::InterleaveBiplanar, &planar10, R::Planar10ToBiplanar10, false, true},
+        {"p010", K::PlaneCopy, &semi10, R::BiplanarToBiplanar, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + " " + enumName(c.route));
+        const int64_t sample = c.words ? 2 : 1;
+        const int64_t chromaRow = c.threePlanes ? CW : 2 * CW * sample;
+        HostPlanes host(W, H, {W * sample, chromaRow, chromaRow});
+        const ConvertResult r = convertFrame(planFor(c.format, c.kind, c.frame->get()->format),
+                                             c.frame->get(), host.destination);
+        ASSERT_EQ(r.status, ConvertStatus::Ok) << r.reason;
+        ASSERT_EQ(r.route.route, c.route);
+        const auto got = [&](int plane, int index, int y) {
+            return c.words ? host.word(plane, index, y) >> 8 : host.at(plane, index, y);
+        };
+        for (int y = 0; y < H; ++y) {
+            for (int x = 0; x < W; ++x) {
+                ASSERT_EQ(got(0, x, y), value(0, x, y)) << "luma " << x << "," << y;
+            }
+        }
+        for (int y = 0; y < CH; ++y) {
+            for (int x = 0; x < CW; ++x) {
+                const int u = c.threePlanes ? got(1, x, y) : got(1, 2 * x, y);
+                const int v = c.threePlanes ? got(2, x, y) : got(1, 2 * x + 1, y);
+                ASSERT_EQ(u, value(1, x, y)) << "U " << x << "," << y;
+                ASSERT_EQ(v, value(2, x, y)) << "V " << x << "," << y;
+            }
+        }
+    }
 }
 
 TEST(RowCopyTest, BothModesCopyExactlyTheRowAtEveryAlignment) {

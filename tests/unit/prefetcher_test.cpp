@@ -127,6 +127,25 @@ TEST_F(PrefetcherTest, FillsAheadInTheDirectionOfTravel) {
     EXPECT_EQ(prefetcher_.prefetchedTotal(), 21);
 }
 
+// A stream without timestamps yields only nearest frames: none is cached
+// under the number asked for, where the host would later be served it as if
+// it were that frame.
+TEST_F(PrefetcherTest, CachesOnlyExactFrames) {
+    test::LogCapture log;
+    path_ = test::fixturePath("h264_elementary.h264");
+    ASSERT_TRUE(start());
+    prefetcher_.notify(0);  // a run over frames 1 to 16
+    const std::string last = "Prefetcher: frame 16 is not exact, not cached";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (log.count(last) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    prefetcher_.stop(false);
+    EXPECT_EQ(log.count("is not exact, not cached"), 16);
+    EXPECT_TRUE(cached().empty());
+    EXPECT_EQ(prefetcher_.prefetchedTotal(), 0);
+}
+
 TEST_F(PrefetcherTest, StopStartAndFinalStop) {
     test::LogCapture log;
     EXPECT_FALSE(prefetcher_.start(path_, stream_, 0, nullptr, &cacheMutex_));

@@ -135,14 +135,16 @@ TEST_F(TargetPlanTest, CandidateListsFollowTheSourcePicture) {
 
 TEST_F(TargetPlanTest, CompletionAddsBgraOnlyWhenNothingUsableIsOffered) {
     std::vector<TargetPlan> hlgOnly{{fourCC("@HL1"), K::Pack10Rgb, 90, false, true, 5, "x"}};
-    completeCandidateList(hlgOnly, 5);
+    SourcePixelInfo source;
+    source.pixelFormat = 5;
+    completeCandidateList(hlgOnly, source);
     ASSERT_EQ(hlgOnly.size(), 2u);
     EXPECT_EQ(hlgOnly.back().format, fourCC("bgra"));
     EXPECT_EQ(hlgOnly.back().kind, K::Swscale);
     EXPECT_EQ(hlgOnly.back().sourceFormat, 5);
 
     std::vector<TargetPlan> usable = buildCandidateList(describe({AV_PIX_FMT_YUV420P}));
-    completeCandidateList(usable, AV_PIX_FMT_YUV420P);
+    completeCandidateList(usable, describe({AV_PIX_FMT_YUV420P}));
     EXPECT_EQ(usable.size(), 3u);
 }
 
@@ -166,6 +168,32 @@ TEST_F(TargetPlanTest, NegotiationKeepsHdrClipsOutOfEightBitSdrFormats) {
     const std::vector<TargetPlan> sdrOnly{plan(fourCC("bgra"))};
     EXPECT_EQ(chooseNegotiatedPlan(sdrOnly, 0, true)->format, fourCC("bgra"));
     EXPECT_EQ(chooseNegotiatedPlan({}, 0, true), nullptr);
+}
+
+// The negotiated plan of an HDR clip is one delivery accepts, whatever the
+// host wishes for; before, only the 8-bit SDR formats were avoided, so these
+// clips negotiated v211, RGB1, Bgra and yv12 and every frame was refused.
+TEST_F(TargetPlanTest, HdrNegotiationPicksADeliverablePlan) {
+    const struct {
+        Source source;
+        const char* chosen;
+    } cases[] = {
+        {{AV_PIX_FMT_YUV422P10LE, 9, 18, 9}, "VUx7"}, {{AV_PIX_FMT_GBRP10LE, 9, 16, 0}, "BGrx"},
+        {{AV_PIX_FMT_RGBA64LE, 9, 16, 0}, "BGra"},    {{AV_PIX_FMT_RGB48LE, 9, 16, 0}, "BGrx"},
+        {{AV_PIX_FMT_YUV420P, 9, 16, 9}, "BGrx"},     {{AV_PIX_FMT_BGRA, 9, 16, 0}, "BGra"},
+        {{AV_PIX_FMT_YUV420P10LE, 9, 16, 9}, "PO10"},
+    };
+    for (const auto& c : cases) {
+        std::vector<TargetPlan> plans = buildCandidateList(describe(c.source));
+        completeCandidateList(plans, describe(c.source));
+        SCOPED_TRACE(listText(plans));
+        for (uint32_t wish : {0u, plans.front().format}) {
+            const TargetPlan* chosen = chooseNegotiatedPlan(plans, wish, true);
+            ASSERT_NE(chosen, nullptr);
+            EXPECT_TRUE(hdrDeliveryAllowed(*chosen));
+            EXPECT_EQ(chosen->format, code(c.chosen));
+        }
+    }
 }
 
 // Chroma order and row order of the layouts are covered by the route and
