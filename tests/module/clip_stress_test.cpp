@@ -69,24 +69,9 @@ int hammer(hostsim::Host& host, void* clip, const hostsim::ClipInfo& info, unsig
 }
 
 // Errors only: a thousand rounds at debug level would mostly time the log.
-class ClipStressTest : public ::testing::Test {
+class ClipStressTest : public ClipModuleTest {
   protected:
-    void SetUp() override {
-        module_ = privateModule(hostsim::FfmpegFolder::Linked);
-        ASSERT_NE(module_, nullptr);
-        host_ = std::make_unique<hostsim::Host>(*module_);
-        ASSERT_EQ(host_->init(), host::imInitOk);
-    }
-    hostsim::Host& host() { return *host_; }
-    std::string log() {
-        host_->shutdown();
-        return readFile(appData_.logFile());
-    }
-
-  private:
-    ScopedAppData appData_{"logLevel=1\n"};
-    std::unique_ptr<hostsim::Module> module_;
-    std::unique_ptr<hostsim::Host> host_;
+    ClipStressTest() : ClipModuleTest("logLevel=1\n") {}
 };
 
 TEST_F(ClipStressTest, SelectorsSurviveQuietReopenAndCloseAtRandomMoments) {

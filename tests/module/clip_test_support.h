@@ -27,6 +27,8 @@ struct FixtureTestName {
 // folder, with an initialised host.
 class ClipModuleTest : public ::testing::Test {
   protected:
+    // `prefs` is the preferences file of the test's per-user folder.
+    explicit ClipModuleTest(const char* prefs = "logLevel=4\n") : appData_(std::string(prefs)) {}
     void SetUp() override {
         module_ = privateModule(hostsim::FfmpegFolder::Linked);
         ASSERT_NE(module_, nullptr);
@@ -43,7 +45,7 @@ class ClipModuleTest : public ::testing::Test {
     }
 
   private:
-    ScopedAppData appData_{"logLevel=4\n"};
+    ScopedAppData appData_;
     std::unique_ptr<hostsim::Module> module_;
     std::unique_ptr<hostsim::Host> host_;
 };
