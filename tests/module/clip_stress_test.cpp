@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
