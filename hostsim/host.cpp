@@ -40,6 +40,14 @@ __attribute__((noinline, no_sanitize("undefined"))) void writeThroughNull() {
     *gNullTarget = 1;
 }
 
+void setMember(std::set<Callback>& callbacks, Callback callback, bool member) {
+    if (member) {
+        callbacks.insert(callback);
+    } else {
+        callbacks.erase(callback);
+    }
+}
+
 }  // namespace
 
 Host::Host(const Module& module, HostOptions options)
@@ -114,11 +122,7 @@ void Host::refuseSuite(std::string_view name) {
 
 void Host::failCallback(Callback callback, bool fail) {
     std::lock_guard lock(mutex_);
-    if (fail) {
-        failing_.insert(callback);
-    } else {
-        failing_.erase(callback);
-    }
+    setMember(failing_, callback, fail);
 }
 
 void Host::holdCallback(Callback callback) {
@@ -139,11 +143,7 @@ bool Host::waitForHeldCall(Callback callback, std::chrono::milliseconds timeout)
 
 void Host::faultCallback(Callback callback, bool fault) {
     std::lock_guard lock(mutex_);
-    if (fault) {
-        faulting_.insert(callback);
-    } else {
-        faulting_.erase(callback);
-    }
+    setMember(faulting_, callback, fault);
 }
 
 void Host::enterCallback(Callback callback) {

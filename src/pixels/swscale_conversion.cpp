@@ -1,6 +1,5 @@
 #include "pixels/swscale_conversion.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <limits>
@@ -33,43 +32,39 @@ struct SwsTarget {
     Into into = Into::None;
 };
 
-bool isOneOf(uint32_t format, std::initializer_list<uint32_t> formats) {
-    return std::find(formats.begin(), formats.end(), format) != formats.end();
-}
+// The host formats libswscale writes, directly or through a packing kernel.
+struct FormatTarget {
+    uint32_t format;
+    SwsTarget target;
+};
+const FormatTarget kFormatTargets[] = {
+    {fourCC("bgra"), {AV_PIX_FMT_BGRA, Into::PackedBottomUp}},
+    {fourCC("bgrx"), {AV_PIX_FMT_BGR0, Into::PackedBottomUp}},
+    {fourCC("yuy2"), {AV_PIX_FMT_YUYV422, Into::Packed}},
+    {fourCC("yuy3"), {AV_PIX_FMT_YUYV422, Into::Packed}},
+    {fourCC("uyvy"), {AV_PIX_FMT_UYVY422, Into::Packed}},
+    {fourCC("uyv7"), {AV_PIX_FMT_UYVY422, Into::Packed}},
+    {fourCC("vuya"), {AV_PIX_FMT_VUYA, Into::Packed}},
+    {fourCC("VUYA"), {AV_PIX_FMT_VUYA, Into::Packed}},
+    {fourCC("vuyx"), {AV_PIX_FMT_VUYX, Into::Packed}},
+    {fourCC("vux7"), {AV_PIX_FMT_VUYX, Into::Packed}},
+    {fourCC("BGra"), {AV_PIX_FMT_GBRAPF32LE, Into::FloatRgb}},
+    {fourCC("BGaL"), {AV_PIX_FMT_GBRAPF32LE, Into::FloatRgb}},
+    {fourCC("BGrx"), {AV_PIX_FMT_GBRPF32LE, Into::FloatRgb}},
+    {fourCC("BGxL"), {AV_PIX_FMT_GBRPF32LE, Into::FloatRgb}},
+    {fourCC("VUya"), {AV_PIX_FMT_YUVA444P16LE, Into::FloatYuv}},
+    {fourCC("vUYa"), {AV_PIX_FMT_YUVA444P16LE, Into::FloatYuv}},
+    {fourCC("VUyx"), {AV_PIX_FMT_YUV444P16LE, Into::FloatYuv}},
+    {fourCC("VUx7"), {AV_PIX_FMT_YUV444P16LE, Into::FloatYuv}},
+    {fourCC("v210"), {AV_PIX_FMT_YUV422P10LE, Into::V210}},
+    {fourCC("v211"), {AV_PIX_FMT_YUV422P10LE, Into::V210}},
+};
 
 SwsTarget targetOf(uint32_t format) {
-    if (format == fourCC("bgra")) {
-        return {AV_PIX_FMT_BGRA, Into::PackedBottomUp};
-    }
-    if (format == fourCC("bgrx")) {
-        return {AV_PIX_FMT_BGR0, Into::PackedBottomUp};
-    }
-    if (isOneOf(format, {fourCC("yuy2"), fourCC("yuy3")})) {
-        return {AV_PIX_FMT_YUYV422, Into::Packed};
-    }
-    if (isOneOf(format, {fourCC("uyvy"), fourCC("uyv7")})) {
-        return {AV_PIX_FMT_UYVY422, Into::Packed};
-    }
-    if (isOneOf(format, {fourCC("vuya"), fourCC("VUYA")})) {
-        return {AV_PIX_FMT_VUYA, Into::Packed};
-    }
-    if (isOneOf(format, {fourCC("vuyx"), fourCC("vux7")})) {
-        return {AV_PIX_FMT_VUYX, Into::Packed};
-    }
-    if (isOneOf(format, {fourCC("BGra"), fourCC("BGaL")})) {
-        return {AV_PIX_FMT_GBRAPF32LE, Into::FloatRgb};
-    }
-    if (isOneOf(format, {fourCC("BGrx"), fourCC("BGxL")})) {
-        return {AV_PIX_FMT_GBRPF32LE, Into::FloatRgb};
-    }
-    if (isOneOf(format, {fourCC("VUya"), fourCC("vUYa")})) {
-        return {AV_PIX_FMT_YUVA444P16LE, Into::FloatYuv};
-    }
-    if (isOneOf(format, {fourCC("VUyx"), fourCC("VUx7")})) {
-        return {AV_PIX_FMT_YUV444P16LE, Into::FloatYuv};
-    }
-    if (isOneOf(format, {fourCC("v210"), fourCC("v211")})) {
-        return {AV_PIX_FMT_YUV422P10LE, Into::V210};
+    for (const FormatTarget& entry : kFormatTargets) {
+        if (format == entry.format) {
+            return entry.target;
+        }
     }
     if (isPlanar420Format(format)) {
         return {AV_PIX_FMT_YUV420P, Into::Planar};
