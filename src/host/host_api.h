@@ -398,6 +398,35 @@ inline constexpr std::size_t kPassThroughValue = 48;  // int32, likewise
 inline constexpr std::size_t kSize = 56;
 }  // namespace sourcevideorec
 
+// Audio read record (imImportAudio7 and, without the position,
+// imGetSequentialAudio and imResetSequentialAudio; second parameter).
+namespace audiorec {
+inline constexpr std::size_t kPosition = 0;      // int64 sample frame
+inline constexpr std::size_t kFrameCount = 8;    // uint32
+inline constexpr std::size_t kPlanes = 12;       // float** host planes, one per channel
+inline constexpr std::size_t kPrivateData = 20;  // void*
+inline constexpr std::size_t kSize = 28;
+}  // namespace audiorec
+
+// Channel layout record (imGetAudioChannelLayout).
+namespace layoutrec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kLabels = 8;       // int32[32]
+inline constexpr int32_t kLabelCount = 32;
+inline constexpr std::size_t kSize = kLabels + kLabelCount * 4;
+}  // namespace layoutrec
+
+// Peak record (imGetPeakAudio, first parameter).
+namespace peakrec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kPosition = 16;    // int64, in peak frames
+inline constexpr std::size_t kRate = 24;        // float, peak frames per second
+inline constexpr std::size_t kFrames = 28;      // int32
+inline constexpr std::size_t kMaxima = 32;      // float** one plane per channel
+inline constexpr std::size_t kMinima = 40;      // float**
+inline constexpr std::size_t kSize = 48;
+}  // namespace peakrec
+
 inline constexpr Result imBadStreamIndex = 19;
 inline constexpr Result imIterateFrameSizes = 24;
 inline constexpr Result imDeclined = 2;
