@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "containers/clip_description.h"
 #include "ffmpeg/ffmpeg_ptr.h"
@@ -69,12 +71,19 @@ class AudioDecoder {
     bool passthrough() const { return passthrough_; }
     const AudioDecoderStats& stats() const { return stats_; }
 
+    // How far before a wanted sample decoding must start for the decoder to
+    // produce the samples a sequential decode gives there.
+    static int64_t prerollFor(const AVCodecParameters& parameters, int32_t frameSize);
+
   private:
     bool seekTo(int64_t start);
     AudioReadResult positionAt(int64_t start);
+    AudioReadResult readInto(int64_t start, int64_t count, float* const* planes);
+    AudioReadResult readAround(int64_t start, int64_t count, float* const* planes);
+    void advance(std::vector<float*>& cursor, int64_t n, AudioReadResult& result,
+                 int64_t& remaining);
     bool reconfigure();
     int64_t frameSamples() const;
-    int64_t prerollSamples() const;
 
     const ClipDescription* demuxer_ = nullptr;
     int32_t streamIndex_ = -1;
@@ -95,6 +104,7 @@ class AudioDecoder {
     bool endOfStream_ = false;
     bool frameHeld_ = false;
     int32_t consumed_ = 0;
+    int64_t preroll_ = 0;
     AudioDecoderStats stats_;
 };
 
