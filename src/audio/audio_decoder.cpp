@@ -90,17 +90,11 @@ bool AudioDecoder::open(const ClipDescription& demuxer, int32_t streamIndex, int
                     static_cast<int>(stream->codecpar->codec_id));
         return false;
     }
-    ffmpeg::CodecContextPtr context(fn().avcodec_alloc_context3(codec));
-    if (!context || fn().avcodec_parameters_to_context(context.get(), stream->codecpar) < 0) {
-        Logger::log(LogLevel::Error, "AudioDecoder: avcodec_open2 failed: %s",
-                    "cannot set up the codec context");
-        return false;
-    }
-    context->thread_count = std::max(threadCount, 1);
-    context->request_sample_fmt = AV_SAMPLE_FMT_FLTP;
-    if (const int rc = fn().avcodec_open2(context.get(), codec, nullptr); rc < 0) {
-        Logger::log(LogLevel::Error, "AudioDecoder: avcodec_open2 failed: %s",
-                    avErrorText(rc).c_str());
+    threadCount_ = std::max(threadCount, 1);
+    std::string failure;
+    ffmpeg::CodecContextPtr context = openContext(*stream, codec, failure);
+    if (!context) {
+        Logger::log(LogLevel::Error, "AudioDecoder: avcodec_open2 failed: %s", failure.c_str());
         return false;
     }
     const int32_t channels = context->ch_layout.nb_channels;
@@ -147,6 +141,7 @@ bool AudioDecoder::open(const ClipDescription& demuxer, int32_t streamIndex, int
     endOfStream_ = false;
     frameHeld_ = false;
     consumed_ = 0;
+    learnTimeline();
     const char* formatName = fn().av_get_sample_fmt_name(static_cast<AVSampleFormat>(inFormat_));
     Logger::log(LogLevel::Info, "AudioDecoder: opened stream %d, %d ch, %d Hz, fmt=%s",
                 streamIndex_, outChannels_, outRate_, formatName ? formatName : "?");
@@ -167,6 +162,24 @@ int64_t AudioDecoder::prerollFor(const AVCodecParameters& parameters, int32_t fr
         {static_cast<int64_t>(std::max(parameters.seek_preroll, 0)) * 2, frame * 8, rate / 10});
 }
 
+ffmpeg::CodecContextPtr AudioDecoder::openContext(const AVStream& stream, const AVCodec* codec,
+                                                  std::string& failure) const {
+    ffmpeg::CodecContextPtr context(fn().avcodec_alloc_context3(codec));
+    if (!context || fn().avcodec_parameters_to_context(context.get(), stream.codecpar) < 0) {
+        failure = "cannot set up the codec context";
+        return nullptr;
+    }
+    // The decoder trims priming and padding samples in this time base.
+    context->pkt_timebase = stream.time_base;
+    context->thread_count = threadCount_;
+    context->request_sample_fmt = AV_SAMPLE_FMT_FLTP;
+    if (const int rc = fn().avcodec_open2(context.get(), codec, nullptr); rc < 0) {
+        failure = avErrorText(rc);
+        return nullptr;
+    }
+    return context;
+}
+
 void AudioDecoder::close() {
     frame_.reset();
     packet_.reset();
@@ -182,7 +195,45 @@ void AudioDecoder::close() {
     frameHeld_ = false;
     consumed_ = 0;
     preroll_ = 0;
+    originPts_ = 0;
+    gridFrame_ = gridPhase_ = 0;
     stats_.seeks = stats_.decodedSamples = stats_.configChanges = 0;
+}
+
+void AudioDecoder::learnTimeline() {
+    // Sample 0 is the first sample a decode from the start delivers, after
+    // the codec's priming samples were trimmed: its timestamp is the origin.
+    originPts_ = startTime_;
+    if (!seekTo(0) || !decodeNext()) {
+        return;
+    }
+    const int64_t pts = frame_->pts != AV_NOPTS_VALUE ? frame_->pts : frame_->best_effort_timestamp;
+    if (pts != AV_NOPTS_VALUE) {
+        originPts_ = pts;
+    }
+    const int64_t first = frame_->nb_samples;
+    // A time base coarser than one sample (milliseconds, typically) cannot
+    // place a frame exactly; frames of one fixed size can, on their grid.
+    const bool coarse = static_cast<int64_t>(timeBase_.num) * outRate_ > timeBase_.den;
+    if (coarse && decodeNext() && frame_->nb_samples > 0) {
+        gridFrame_ = frame_->nb_samples;
+        gridPhase_ = first % gridFrame_;
+    }
+    stats_ = {};
+    position_ = -1;
+}
+
+int64_t AudioDecoder::positionOf(int64_t pts) const {
+    const int64_t raw = fn().av_rescale_q(pts - originPts_, timeBase_, AVRational{1, outRate_});
+    // The first frame may be shorter than the rest (trimmed priming), so
+    // only the frames after it lie on the grid.
+    if (gridFrame_ <= 0 || pts == originPts_) {
+        return raw;
+    }
+    const int64_t offset = raw - gridPhase_ + gridFrame_ / 2;
+    const int64_t k =
+        offset >= 0 ? offset / gridFrame_ : -((-offset + gridFrame_ - 1) / gridFrame_);
+    return gridPhase_ + k * gridFrame_;
 }
 
 int64_t AudioDecoder::frameSamples() const {
@@ -236,7 +287,7 @@ bool AudioDecoder::decodeNext() {
     frameHeld_ = true;
     const int64_t pts = frame_->pts != AV_NOPTS_VALUE ? frame_->pts : frame_->best_effort_timestamp;
     if (pts != AV_NOPTS_VALUE) {
-        position_ = fn().av_rescale_q(pts - startTime_, timeBase_, AVRational{1, outRate_});
+        position_ = positionOf(pts);
     }
     consumed_ = 0;
     stats_.decodedSamples += frame_->nb_samples;
@@ -330,12 +381,25 @@ int64_t AudioDecoder::take(float* const* planes, int64_t maximum) {
 bool AudioDecoder::seekTo(int64_t start) {
     const int64_t from = std::max<int64_t>(0, start - preroll_);
     const int64_t timestamp =
-        fn().av_rescale_q(from, AVRational{1, outRate_}, timeBase_) + startTime_;
-    if (fn().av_seek_frame(demuxer_->demuxer(), streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD) <
-        0) {
+        fn().av_rescale_q(from, AVRational{1, outRate_}, timeBase_) + originPts_;
+    AVFormatContext* format = demuxer_->demuxer();
+    // The start is sought from before it, so that the packets carrying the
+    // codec's priming samples are read again and trimmed as at first.
+    const int64_t before = originPts_ - fn().av_rescale_q(1, AVRational{1, 1}, timeBase_);
+    const bool atStart =
+        from == 0 && fn().av_seek_frame(format, streamIndex_, before, AVSEEK_FLAG_BACKWARD) >= 0;
+    if (!atStart && fn().av_seek_frame(format, streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD) < 0) {
         return false;
     }
-    fn().avcodec_flush_buffers(codecContext_.get());
+    // A flushed decoder keeps traces of where it was (the overlap of its
+    // last frame); a fresh one decodes from here as it would from the start.
+    std::string failure;
+    if (ffmpeg::CodecContextPtr fresh =
+            openContext(*format->streams[streamIndex_], codecContext_->codec, failure)) {
+        codecContext_ = std::move(fresh);
+    } else {
+        fn().avcodec_flush_buffers(codecContext_.get());
+    }
     ++stats_.seeks;
     endOfStream_ = false;
     position_ = -1;

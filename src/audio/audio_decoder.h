@@ -76,6 +76,8 @@ class AudioDecoder {
     static int64_t prerollFor(const AVCodecParameters& parameters, int32_t frameSize);
 
   private:
+    ffmpeg::CodecContextPtr openContext(const AVStream& stream, const AVCodec* codec,
+                                        std::string& failure) const;
     bool seekTo(int64_t start);
     AudioReadResult positionAt(int64_t start);
     AudioReadResult readInto(int64_t start, int64_t count, float* const* planes);
@@ -83,6 +85,8 @@ class AudioDecoder {
     void advance(std::vector<float*>& cursor, int64_t n, AudioReadResult& result,
                  int64_t& remaining);
     bool reconfigure();
+    void learnTimeline();
+    int64_t positionOf(int64_t pts) const;
     int64_t frameSamples() const;
 
     const ClipDescription* demuxer_ = nullptr;
@@ -105,6 +109,11 @@ class AudioDecoder {
     bool frameHeld_ = false;
     int32_t consumed_ = 0;
     int64_t preroll_ = 0;
+    int32_t threadCount_ = 1;
+    int64_t originPts_ = 0;
+    // Fixed frame size and the phase of frame starts, for coarse time bases.
+    int64_t gridFrame_ = 0;
+    int64_t gridPhase_ = 0;
     AudioDecoderStats stats_;
 };
 
