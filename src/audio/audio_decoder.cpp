@@ -20,10 +20,6 @@ const ffmpeg::FfmpegFunctions& fn() {
     return ffmpeg::FfmpegRuntime::instance().fn();
 }
 
-bool isPcm(AVCodecID id) {
-    return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
-}
-
 AVChannelLayout unspecifiedLayout(int32_t channels) {
     AVChannelLayout layout{};
     layout.order = AV_CHANNEL_ORDER_UNSPEC;
@@ -150,7 +146,7 @@ bool AudioDecoder::open(const ClipDescription& demuxer, int32_t streamIndex, int
 
 int64_t AudioDecoder::prerollFor(const AVCodecParameters& parameters, int32_t frameSize) {
     // Every sample of a PCM stream stands alone.
-    if (isPcm(parameters.codec_id)) {
+    if (isPcmCodec(parameters.codec_id)) {
         return 0;
     }
     // Lossy frames overlap their neighbours, and some borrow bits from the
@@ -219,7 +215,8 @@ void AudioDecoder::learnTimeline() {
         gridFrame_ = frame_->nb_samples;
         gridPhase_ = first % gridFrame_;
     }
-    stats_ = {};
+    // Finding the origin is not the caller's decoding.
+    stats_.seeks = stats_.decodedSamples = 0;
     position_ = -1;
 }
 

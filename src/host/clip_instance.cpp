@@ -41,6 +41,9 @@ InstanceLock::InstanceLock(ClipInstance* instance, Mode mode) : instance_(instan
         return;
     }
     counted_ = true;
+    if (mode == Mode::CountedOnly) {
+        return;
+    }
     const auto refused = [&] {
         return instance->closing.load() || instance->failed.load() ||
                (mode == Mode::Normal && instance->quieting.load());
@@ -214,6 +217,60 @@ bool ClipInstance::openVideoDecoder() {
     return true;
 }
 
+namespace {
+
+bool openPrivateDemuxer(ClipDescription& demuxer, const std::string& path, const char* which) {
+    if (demuxer.isOpen()) {
+        return true;
+    }
+    if (path.empty()) {
+        return false;
+    }
+    const ProbeResult result = demuxer.probe(path);
+    if (result.status != ProbeStatus::Ok) {
+        Logger::log(LogLevel::Error, "%s demuxer open failed for %s: %s (%s)", which, path.c_str(),
+                    result.detail.c_str(), statusName(result.status));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ClipInstance::openAudioDemuxer() {
+    return openPrivateDemuxer(audioDemuxer, path, "audio");
+}
+
+bool ClipInstance::openPeakDemuxer() {
+    return openPrivateDemuxer(peakDemuxer, path, "peak");
+}
+
+bool ClipInstance::openPeakDecoder() {
+    if (peakDecoderOpen) {
+        return true;
+    }
+    if (mappedAudio < 0 || !openPeakDemuxer()) {
+        return false;
+    }
+    if (!peakDecoder.open(peakDemuxer, mappedAudio, 0)) {
+        Logger::log(LogLevel::Error, "peak decoder open failed for stream %d in %s", mappedAudio,
+                    path.c_str());
+        return false;
+    }
+    peakDecoderOpen = true;
+    return true;
+}
+
+Result noteDeclined(ClipInstance& instance, const char* selector) {
+    const int64_t count = ++instance.audioStats.declined;
+    if (worthLogging(count)) {
+        Logger::log(LogLevel::Warning,
+                    "%s: DECLINED #%lld (quiet in progress), returning imUnsupported for %s",
+                    selector, static_cast<long long>(count), instance.path.c_str());
+    }
+    return imUnsupported;
+}
+
 void ClipInstance::quiet() {
     // Counted in like a selector, so a close waits for the quiet to finish.
     if (!clipregistry::enter(this)) {
@@ -256,6 +313,7 @@ void ClipInstance::quiet() {
     // A clip a fault left in an unknown state is only ever closed.
     if (!failed) {
         divergence.report(path);
+        logAudioSummary(*this, "imQuietFile");
         releaseHandles();
         quieted = true;
     }
@@ -269,7 +327,13 @@ void ClipInstance::releaseHandles() {
     frameCache.clear();
     videoDecoder.close();
     videoDecoderOpen = false;
+    audioDecoder.close();
+    audioDecoderOpen = false;
+    peakDecoder.close();
+    peakDecoderOpen = false;
     mainDemuxer.close();
+    audioDemuxer.close();
+    peakDemuxer.close();
 }
 
 bool ClipInstance::prepareForDestroy() {

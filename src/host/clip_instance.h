@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_decoder.h"
+#include "audio/audio_read_stats.h"
 #include "containers/clip_description.h"
 #include "host/clip_prefs.h"
+#include "host/host_api.h"
 #include "host/stream_mapping.h"
 #include "host/stream_summary.h"
 #include "pixels/divergence_tracker.h"
@@ -30,6 +33,11 @@ class ClipInstance {
     // Lazy (re)opening; each answers true when its resource is open.
     bool reopen();
     bool openVideoDecoder();
+    // Private demuxers of the same file, so audio reads and peak scans never
+    // move the main demuxer.
+    bool openAudioDemuxer();
+    bool openPeakDemuxer();
+    bool openPeakDecoder();
     // Releases the handles for imQuietFile, unless a selector holds the
     // instance for more than 10 s.
     void quiet();
@@ -69,6 +77,16 @@ class ClipInstance {
     VideoDecoder videoDecoder;
     bool videoDecoderOpen = false;
     std::string decoderName = "software";
+    ClipDescription audioDemuxer;
+    ClipDescription peakDemuxer;
+    // Declared after the demuxers they borrow, so they are destroyed first.
+    AudioDecoder audioDecoder;
+    bool audioDecoderOpen = false;
+    AudioDecoder peakDecoder;
+    bool peakDecoderOpen = false;
+    // Moved by imResetSequentialAudio, which takes no lock.
+    std::atomic<int64_t> sequentialPosition{0};
+    AudioReadStats audioStats;
     int32_t hwReadbackFormat = -1;
     int32_t splitIndex = 0;
     std::vector<uint8_t> lutBytes;
@@ -114,18 +132,29 @@ class ClipInstance {
 // touched; a caller refused after being counted leaves at once.
 class InstanceLock {
   public:
-    enum class Mode { Normal, OpenWhileQuieting };
+    // CountedOnly keeps the instance alive without taking its lock, for the
+    // few selectors that may run beside another.
+    enum class Mode { Normal, OpenWhileQuieting, CountedOnly };
     InstanceLock(ClipInstance* instance, Mode mode);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
     bool entered() const { return entered_; }
+    // Counted in, so the instance may be read though it was not entered.
+    bool counted() const { return counted_; }
 
   private:
     ClipInstance* instance_;
     bool counted_ = false;
     bool entered_ = false;
 };
+
+// Turns away an audio selector that came during a quiet or close: counts
+// and logs it, and answers imUnsupported.
+Result noteDeclined(ClipInstance& instance, const char* selector);
+
+// Logs what the clip's audio reads came to since the last summary.
+void logAudioSummary(ClipInstance& instance, const char* tag);
 
 // The clip a selector's record names, entered for that selector; false when
 // the record or its clip is missing, or the clip is quieting or closing.

@@ -160,6 +160,7 @@ Result imCloseFileHandler(void* privateData) {
                     instance->path.c_str());
         return imNoErr;
     }
+    logAudioSummary(*instance, "imCloseFile");
     Logger::log(LogLevel::Info, "imCloseFile: destroying instance for %s", instance->path.c_str());
     clipregistry::remove(instance);
     instance->~ClipInstance();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "audio/audio_selectors.h"
 #include "host/boundary_guard.h"
 #include "host/clip_selectors.h"
 #include "host/plugin_lifecycle.h"
@@ -57,6 +58,14 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imPerformSourceSettingsCommandHandler(param1);
         case imGetSourceVideo:
             return imGetSourceVideoHandler(param2);
+        case imImportAudio7:
+            return imImportAudio7Handler(param2);
+        case imGetSequentialAudio:
+            return imGetSequentialAudioHandler(param2);
+        case imResetSequentialAudio:
+            return imResetSequentialAudioHandler(param2);
+        case imGetAudioChannelLayout:
+            return imGetAudioChannelLayoutHandler(param1, param2);
         case imRetargetAccelerator:
             return imRetargetAcceleratorHandler(param1);
         default:

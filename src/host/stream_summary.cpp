@@ -15,10 +15,6 @@ namespace {
 constexpr int32_t kFieldProbeFrames = 30;
 constexpr int32_t kChannelsPerSplit = 32;
 
-bool isPcm(int32_t codecId) {
-    return codecId >= 0x10000 && codecId <= 0x10FFF;
-}
-
 // Demuxers of single pictures ("image2", "png_pipe", ...), which report no duration.
 bool isImageDemuxer(const std::string& name) {
     return name == "image2" || (name.size() > 5 && name.ends_with("_pipe"));
@@ -118,7 +114,7 @@ void describeAudio(const ClipDescription& description, const StreamInfo& a, Stre
     s.sampleRate = a.sampleRate;
     s.audioDuration = unitsIn(s.sampleRate, description.duration());
     s.sampleType = audioSampleType(a.codecId, a.sampleFormat, a.bitsPerRawSample);
-    s.canAvoidConform = isPcm(a.codecId) && description.isSeekable();
+    s.canAvoidConform = isPcmCodec(a.codecId) && description.isSeekable();
     s.splitCount = a.channels > kChannelsPerSplit
                        ? (a.channels + kChannelsPerSplit - 1) / kChannelsPerSplit
                        : 1;
@@ -169,7 +165,7 @@ int32_t audioSampleType(int32_t codecId, int32_t sampleFormat, int32_t bitsPerRa
         default:
             break;
     }
-    if (codecId != 0 && !isPcm(codecId)) {
+    if (codecId != 0 && !isPcmCodec(codecId)) {
         return 12;
     }
     switch (sampleFormat) {
@@ -192,7 +188,7 @@ int32_t audioSampleType(int32_t codecId, int32_t sampleFormat, int32_t bitsPerRa
         case AV_SAMPLE_FMT_S64P:
             return 14;
         default:
-            return isPcm(codecId) ? 14 : 12;
+            return isPcmCodec(codecId) ? 14 : 12;
     }
 }
 
