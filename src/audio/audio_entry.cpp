@@ -35,7 +35,8 @@ void zeroPlanes(float* const* planes, int32_t channels, int64_t frames) {
 SplitChannels splitChannels(const ClipInstance& clip) {
     const StreamSummary& s = clip.summary;
     const bool split = s.splitCount >= 2 && clip.splitIndex >= 0 && clip.splitIndex < s.splitCount;
-    return {split ? 32 * clip.splitIndex : 0, std::max(0, s.channelsOfSplit(clip.splitIndex))};
+    return {split ? kChannelsPerSplit * clip.splitIndex : 0,
+            std::max(0, s.channelsOfSplit(clip.splitIndex))};
 }
 
 }  // namespace kestrova::host

@@ -79,9 +79,9 @@ void fillVideo(ClipInstance& instance, const StreamSummary& s, void* record) {
     writeField<int64_t>(record, kDurationFrames64, s.durationFrames);
 }
 
-void fillAudio(const StreamSummary& s, int32_t hostStream, void* record) {
+void fillAudio(const StreamSummary& s, int32_t hostStream, int32_t split, void* record) {
     using namespace inforec;
-    writeField<int32_t>(record, kChannels, s.channelsOfSplit(0));
+    writeField<int32_t>(record, kChannels, s.channelsOfSplit(split));
     writeField<float>(record, kSampleRate, static_cast<float>(s.sampleRate));
     writeField<int32_t>(record, kSampleType, s.sampleType);
     writeField<int64_t>(record, kAudioDuration, s.audioDuration);
@@ -90,7 +90,7 @@ void fillAudio(const StreamSummary& s, int32_t hostStream, void* record) {
     Logger::log(LogLevel::Info,
                 "imGetInfo8 stream %d audio contract: ffmpeg stream %d, %d ch, %.0f Hz, "
                 "audDuration %lld frames, accessModes 0x%x, splitCount %d, canAvoidConform %d",
-                hostStream, s.audioStream, s.channelsOfSplit(0), s.sampleRate,
+                hostStream, s.audioStream, s.channelsOfSplit(split), s.sampleRate,
                 static_cast<long long>(s.audioDuration), 0u, s.splitCount, s.canAvoidConform);
 }
 
@@ -145,7 +145,7 @@ Result imGetInfo8Handler(void* fileAccess, void* record) {
         fillVideo(*instance, summary, record);
     }
     if (summary.hasAudio) {
-        fillAudio(summary, hostStream, record);
+        fillAudio(summary, hostStream, mapping.split, record);
     }
     const bool hostWantsNoDuration = readField<uint8_t>(record, kHostNoDurationIn) == 0;
     writeField<uint8_t>(record, kAudioNoDuration,

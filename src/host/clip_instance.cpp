@@ -89,7 +89,7 @@ void ClipInstance::storeSummary(const StreamSummary& built, const StreamMapping&
     summaryBuilt = true;
     mappedVideo = mapping.video;
     mappedAudio = mapping.audio;
-    splitIndex = 0;
+    splitIndex = mapping.split;
 }
 
 bool ClipInstance::describeVideo() {

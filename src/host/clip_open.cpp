@@ -76,6 +76,7 @@ void mapStreams(ClipInstance& instance) {
     }
     instance.mappedVideo = mapping.video;
     instance.mappedAudio = mapping.audio;
+    instance.splitIndex = mapping.split;
     Logger::log(LogLevel::Info,
                 "imOpenFile8: premiere stream %d -> video %d, audio %d (%d video, %d audio in "
                 "file) for %s",

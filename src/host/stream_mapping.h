@@ -1,5 +1,7 @@
 // Host streams: host stream 0 carries the first video and first audio stream
 // together, further video streams come alone, further audio streams follow.
+// An audio stream wider than 32 channels is offered as one host audio
+// stream per group of 32, so that none of its channels is lost.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,8 @@ namespace kestrova::host {
 struct StreamMapping {
     int32_t video = -1;
     int32_t audio = -1;
+    // Which group of 32 channels of the audio stream the host stream carries.
+    int32_t split = 0;
     bool valid = false;
 };
 
@@ -38,7 +42,8 @@ StreamMapping mapHostStream(int32_t index, const List& video, const List& audio)
     return mapping;
 }
 
-// The same for the decodable streams of an open description.
+// The same for the decodable streams of an open description, with the
+// groups of wide audio streams in place of the streams.
 StreamMapping mapHostStream(int32_t index, const ClipDescription& description);
 int32_t hostStreamCount(const ClipDescription& description);
 

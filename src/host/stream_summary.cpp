@@ -13,7 +13,6 @@ namespace kestrova::host {
 namespace {
 
 constexpr int32_t kFieldProbeFrames = 30;
-constexpr int32_t kChannelsPerSplit = 32;
 
 // Demuxers of single pictures ("image2", "png_pipe", ...), which report no duration.
 bool isImageDemuxer(const std::string& name) {
@@ -115,9 +114,7 @@ void describeAudio(const ClipDescription& description, const StreamInfo& a, Stre
     s.audioDuration = unitsIn(s.sampleRate, description.duration());
     s.sampleType = audioSampleType(a.codecId, a.sampleFormat, a.bitsPerRawSample);
     s.canAvoidConform = isPcmCodec(a.codecId) && description.isSeekable();
-    s.splitCount = a.channels > kChannelsPerSplit
-                       ? (a.channels + kChannelsPerSplit - 1) / kChannelsPerSplit
-                       : 1;
+    s.splitCount = splitCountFor(a.channels);
     if (s.title.empty()) {
         s.title = a.title;
     }

@@ -15,6 +15,14 @@ namespace kestrova::host {
 inline constexpr int32_t kFirstImportable = -1;
 inline constexpr int32_t kNoStream = -2;
 
+// Host audio streams carry at most this many channels; wider streams are
+// split into groups of it.
+inline constexpr int32_t kChannelsPerSplit = 32;
+inline int32_t splitCountFor(int32_t channels) {
+    return channels > kChannelsPerSplit ? (channels + kChannelsPerSplit - 1) / kChannelsPerSplit
+                                        : 1;
+}
+
 struct StreamSummary {
     bool hasVideo = false;
     bool hasAudio = false;

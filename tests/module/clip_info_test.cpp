@@ -117,7 +117,8 @@ TEST_F(ClipModuleTest, FortyChannelsSplitInTwo) {
     {
         OpenClip clip(host(), fixturePath("pcm_40ch.wav"));
         const hostsim::ClipInfo info = hostsim::getInfo(host(), clip.clip(), 0);
-        ASSERT_EQ(info.result, host::imNoErr);
+        // The other eight channels follow as a host stream of their own.
+        ASSERT_EQ(info.result, host::imAnotherStream);
         EXPECT_EQ(info.channels, 32);
     }
     const std::string text = log();

@@ -2,6 +2,8 @@
 // initialised host, and the generated test media.
 #pragma once
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -62,5 +64,15 @@ struct OpenClip {
     const hostsim::Host& host;
     hostsim::OpenAnswer answer;
 };
+
+// Starts imGetInfo8 on another thread and returns once it is blocked inside
+// the clip (in the host's string callback, holding the clip's lock).
+inline std::future<hostsim::ClipInfo> selectorStuckInside(hostsim::Host& host, void* clip) {
+    host.holdCallback(hostsim::Callback::CreateString);
+    auto stuck =
+        std::async(std::launch::async, [&host, clip] { return hostsim::getInfo(host, clip, 0); });
+    EXPECT_TRUE(host.waitForHeldCall(hostsim::Callback::CreateString, std::chrono::seconds(10)));
+    return stuck;
+}
 
 }  // namespace kestrova::moduletest
