@@ -6,9 +6,9 @@
 #include <fstream>
 #include <new>
 #include <stdexcept>
-#include <type_traits>
 
 #include "platform/platform.h"
+#include "support/little_endian.h"
 #include "support/logger.h"
 
 namespace kestrova {
@@ -17,25 +17,6 @@ namespace {
 constexpr char kMagic[4] = {'K', 'S', 'T', 'X'};
 constexpr uint32_t kVersion = 1;
 constexpr int64_t kTicksPerSecond = 10'000'000;  // file times count 100 ns units
-
-template <typename T>
-T fromLittleEndian(const unsigned char* bytes) {
-    std::make_unsigned_t<T> value = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i) {
-        value |= static_cast<std::make_unsigned_t<T>>(bytes[i]) << (8 * i);
-    }
-    return static_cast<T>(value);
-}
-
-template <typename T>
-bool readLittleEndian(std::istream& in, T& out) {
-    unsigned char bytes[sizeof(T)];
-    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) {
-        return false;
-    }
-    out = fromLittleEndian<T>(bytes);
-    return true;
-}
 
 // The last of the non-empty, `key`-sorted entries whose key is at or before
 // `value`; the first entry when all lie after it.
