@@ -1,12 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "audio/byte_rate_peaks.h"
+#include "audio/peak_scanner.h"
 #include "audio/peak_windows.h"
+#include "containers/clip_description.h"
+#include "ffmpeg/ffmpeg_runtime.h"
+#include "fixtures.h"
+#include "support/little_endian.h"
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -227,6 +235,193 @@ TEST(ByteRatePeaksTest, NoPacketsNoPoints) {
     ByteRatePeaks peaks(kWindow, 0, kMany);
     EXPECT_EQ(peaks.windows(), 0);
     EXPECT_TRUE(peaks.points().empty());
+}
+
+// ---- scans through the audio decoder ----
+
+// A probed file and a decoder on one of its audio streams.
+struct OpenAudio {
+    ClipDescription clip;
+    AudioDecoder decoder;
+
+    bool open(const std::string& path, int audioOrdinal = 0) {
+        const ProbeResult probed = clip.probe(path);
+        if (probed.status != ProbeStatus::Ok ||
+            clip.audioStreams().size() <= static_cast<std::size_t>(audioOrdinal)) {
+            ADD_FAILURE() << path << ": " << statusName(probed.status) << " " << probed.detail;
+            return false;
+        }
+        return decoder.open(clip, clip.audioStreams()[std::size_t(audioOrdinal)]->index, 0);
+    }
+};
+
+// A mono 32-bit float WAV at 48 kHz whose samples alternate +2.5 and -2.5.
+void writeLoudFloatWav(const std::string& path, uint32_t samples) {
+    std::string bytes = "RIFF";
+    appendLittleEndian(bytes, uint32_t{36 + samples * 4});
+    bytes += "WAVEfmt ";
+    appendLittleEndian(bytes, uint32_t{16});
+    appendLittleEndian(bytes, uint16_t{3});  // IEEE float
+    appendLittleEndian(bytes, uint16_t{1});
+    appendLittleEndian(bytes, uint32_t{48000});
+    appendLittleEndian(bytes, uint32_t{48000 * 4});
+    appendLittleEndian(bytes, uint16_t{4});
+    appendLittleEndian(bytes, uint16_t{32});
+    bytes += "data";
+    appendLittleEndian(bytes, samples * 4);
+    for (uint32_t i = 0; i < samples; ++i) {
+        appendLittleEndian(bytes, i % 2 ? -2.5f : 2.5f);
+    }
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+class PeakScannerTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(ffmpeg::FfmpegRuntime::instance().available()); }
+    test::LogCapture log_;
+};
+
+class PeakScannerPcmTest : public PeakScannerTest,
+                           public ::testing::WithParamInterface<std::string> {};
+
+// Two seconds of 0.3 sines in stereo, whatever the sample format.
+TEST_P(PeakScannerPcmTest, WholeStreamAtTwoHundredPointsPerSecond) {
+    OpenAudio audio;
+    ASSERT_TRUE(audio.open(test::fixturePath(GetParam())));
+    PeakCache cache;
+    ASSERT_TRUE(PeakScanner::buildCache(audio.decoder, 7, 200, cache));
+    EXPECT_EQ(cache.streamIndex(), 7);
+    EXPECT_EQ(cache.channels(), 2);
+    EXPECT_EQ(cache.pointCount(), 400);
+    for (int32_t c = 0; c < 2; ++c) {
+        for (std::size_t i = 0; i < 400; ++i) {
+            // Each window of 240 samples holds at least one full period of
+            // 440 Hz (109 samples), so every point reaches the peaks.
+            EXPECT_NEAR(cache.points(c)[i].maximum, 0.3, 0.01) << c << "/" << i;
+            EXPECT_NEAR(cache.points(c)[i].minimum, -0.3, 0.01) << c << "/" << i;
+        }
+    }
+    EXPECT_EQ(log_.count("PeakScanner::buildCache: built 2 ch x 400 points at 200 Hz for stream 7"),
+              1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PeakScannerPcmTest,
+                         ::testing::Values("pcm_s16le.wav", "pcm_s24le.wav", "pcm_f32le.wav",
+                                           "pcm_u8.wav", "pcm_s16be.aif"),
+                         [](const auto& info) { return test::safeName(info.param); });
+
+TEST_F(PeakScannerTest, FloatOversAreClampedToFullScale) {
+    test::TempDir dir;
+    const std::string path = dir.str() + "/overs.wav";
+    writeLoudFloatWav(path, 4800 + 100);  // 20 full windows and a partial one
+    OpenAudio audio;
+    ASSERT_TRUE(audio.open(path));
+    PeakCache cache;
+    ASSERT_TRUE(PeakScanner::buildCache(audio.decoder, 0, 200, cache));
+    ASSERT_EQ(cache.pointCount(), 21);
+    for (const PeakPoint& point : cache.points(0)) {
+        EXPECT_EQ(point.minimum, -1.0f);
+        EXPECT_EQ(point.maximum, 1.0f);
+    }
+    float maxima[3], minima[3];
+    float* maximaPlanes[] = {maxima};
+    float* minimaPlanes[] = {minima};
+    ASSERT_TRUE(PeakScanner::scanRange(audio.decoder, 19, 200, 3, 1, maximaPlanes, minimaPlanes));
+    EXPECT_EQ(std::vector<float>(maxima, maxima + 3), (std::vector<float>{1, 1, 0}));
+    EXPECT_EQ(std::vector<float>(minima, minima + 3), (std::vector<float>{-1, -1, 0}));
+}
+
+// A range scan gives exactly what the whole-stream cache answers for it.
+TEST_F(PeakScannerTest, RangeScanMatchesTheCache) {
+    OpenAudio audio;
+    ASSERT_TRUE(audio.open(test::fixturePath("pcm_s16le.wav")));
+    PeakCache cache;
+    ASSERT_TRUE(PeakScanner::buildCache(audio.decoder, 0, 200, cache));
+    struct Range {
+        int64_t start;
+        double rate;
+        int32_t count;
+    };
+    for (const Range& r : {Range{0, 200, 10}, {123, 200, 40}, {50, 100, 30}, {190, 100, 20}}) {
+        SCOPED_TRACE(r.start);
+        std::vector<float> scanMax(std::size_t(r.count) * 2, 9), scanMin(scanMax);
+        std::vector<float> cacheMax(scanMax), cacheMin(scanMax);
+        const auto planes = [&r](std::vector<float>& v) {
+            return std::vector<float*>{v.data(), v.data() + r.count};
+        };
+        auto sMax = planes(scanMax), sMin = planes(scanMin), cMax = planes(cacheMax),
+             cMin = planes(cacheMin);
+        ASSERT_TRUE(PeakScanner::scanRange(audio.decoder, r.start, r.rate, r.count, 2, sMax.data(),
+                                           sMin.data()));
+        ASSERT_TRUE(cache.query(r.start, r.rate, r.count, 2, cMax.data(), cMin.data()));
+        EXPECT_EQ(scanMax, cacheMax);
+        EXPECT_EQ(scanMin, cacheMin);
+    }
+}
+
+TEST_F(PeakScannerTest, RangeBeyondTheStreamIsZeroAndSaysSo) {
+    OpenAudio audio;
+    ASSERT_TRUE(audio.open(test::fixturePath("pcm_s16le.wav")));
+    std::vector<float> maxima(4, 9), minima(4, 9);
+    float* maximaPlanes[] = {maxima.data(), nullptr, nullptr};
+    float* minimaPlanes[] = {minima.data(), nullptr, nullptr};
+    ASSERT_TRUE(PeakScanner::scanRange(audio.decoder, 500, 200, 4, 3, maximaPlanes, minimaPlanes));
+    EXPECT_EQ(maxima, std::vector<float>(4, 0.0f));
+    EXPECT_EQ(minima, std::vector<float>(4, 0.0f));
+    EXPECT_EQ(log_.count("PeakScanner: no samples decoded at pos 120000, filling zeros"), 1);
+
+    EXPECT_FALSE(PeakScanner::scanRange(audio.decoder, 0, 200, 0, 1, maximaPlanes, minimaPlanes));
+    EXPECT_FALSE(PeakScanner::scanRange(audio.decoder, 0, 0, 4, 1, maximaPlanes, minimaPlanes));
+    EXPECT_FALSE(PeakScanner::scanRange(audio.decoder, 0, 200, 4, 1, nullptr, minimaPlanes));
+    AudioDecoder closed;
+    PeakCache cache;
+    EXPECT_FALSE(PeakScanner::scanRange(closed, 0, 200, 4, 1, maximaPlanes, minimaPlanes));
+    EXPECT_FALSE(PeakScanner::buildCache(closed, 0, 200, cache));
+    EXPECT_FALSE(PeakScanner::buildCache(audio.decoder, 0, 0, cache));
+    EXPECT_TRUE(cache.empty());
+}
+
+// Three audio streams (stereo, mono, 5.1) from one pass; the video stream
+// listed among them is left out.
+TEST_F(PeakScannerTest, ApproximateBuildOfSeveralStreamsInOnePass) {
+    ClipDescription clip;
+    ASSERT_EQ(clip.probe(test::fixturePath("multi_2v3a.mkv")).status, ProbeStatus::Ok);
+    const std::vector<ApproxPeakStream> listed = {{2, 2}, {0, 2}, {3, 1}, {4, 6}, {9, 2}};
+    std::vector<PeakCache> caches;
+    ASSERT_TRUE(PeakScanner::buildApproxCacheMulti(clip, listed, 200, caches));
+    ASSERT_EQ(caches.size(), listed.size());
+    EXPECT_TRUE(caches[1].empty());
+    EXPECT_TRUE(caches[4].empty());
+    for (std::size_t i : {0u, 2u, 3u}) {
+        SCOPED_TRACE(i);
+        const PeakCache& cache = caches[i];
+        EXPECT_EQ(cache.streamIndex(), listed[i].streamIndex);
+        EXPECT_EQ(cache.channels(), listed[i].channels);
+        EXPECT_EQ(cache.pointsPerSecond(), 200.0f);
+        EXPECT_GE(cache.pointCount(), 395);  // two seconds
+        EXPECT_LE(cache.pointCount(), 420);
+        float loudest = 0;
+        for (int32_t c = 0; c < cache.channels(); ++c) {
+            for (const PeakPoint& point : cache.points(c)) {
+                EXPECT_EQ(point.minimum, -point.maximum);
+                EXPECT_GE(point.maximum, 0.0f);
+                EXPECT_LE(point.maximum, 1.0f);
+                loudest = std::max(loudest, point.maximum);
+            }
+        }
+        EXPECT_EQ(loudest, 1.0f);
+    }
+    EXPECT_EQ(log_.count("PeakScanner::buildApproxCacheMulti: 3 audio stream(s) built from ONE "
+                         "demux pass"),
+              1);
+    EXPECT_EQ(log_.count("(approximate, demux-only)"), 3);
+
+    // The demuxer is back at the start: a decoder reads the first samples.
+    AudioDecoder decoder;
+    ASSERT_TRUE(decoder.open(clip, 3, 0));
+    std::vector<float> samples(480);
+    float* planes[] = {samples.data()};
+    EXPECT_EQ(decoder.read(0, 480, planes).samples, 480);
 }
 
 }  // namespace
