@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <new>
 
+#include "support/cache_signature.h"
 #include "support/file_replace.h"
 #include "support/little_endian.h"
 #include "support/logger.h"
@@ -110,16 +110,13 @@ PeakLoadResult PeakCache::load(const std::filesystem::path& path, const ContentS
 PeakLoadResult PeakCache::load(std::istream& in, int64_t size, const ContentState& expected,
                                int32_t requestedStream, const std::string& pathText) {
     clear();
-    char magic[4] = {};
-    if (!in.read(magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0) {
-        return PeakLoadResult::Unreadable;
-    }
-    uint32_t version = 0;
-    if (!readLittleEndian(in, version)) {
-        return PeakLoadResult::Unreadable;
-    }
-    if (version != kVersion) {
-        return PeakLoadResult::WrongVersion;
+    switch (readCacheSignature(in, kMagic, kVersion)) {
+        case CacheSignature::Matches:
+            break;
+        case CacheSignature::Foreign:
+            return PeakLoadResult::Unreadable;
+        case CacheSignature::OtherVersion:
+            return PeakLoadResult::WrongVersion;
     }
     Header header;
     if (!readHeaderFields(in, header)) {

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <fstream>
 #include <new>
 #include <stdexcept>
 
 #include "platform/platform.h"
+#include "support/cache_signature.h"
 #include "support/little_endian.h"
 #include "support/logger.h"
 
@@ -61,16 +61,13 @@ SeekIndexLoadStatus SeekIndex::load(const std::filesystem::path& acceleratorPath
 SeekIndexLoadStatus SeekIndex::load(std::istream& in, const ContentState& expected,
                                     const std::string& pathText) {
     entries.clear();
-    char magic[4] = {};
-    if (!in.read(magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0) {
-        return SeekIndexLoadStatus::CorruptOrTruncated;
-    }
-    uint32_t version = 0;
-    if (!readLittleEndian(in, version)) {
-        return SeekIndexLoadStatus::CorruptOrTruncated;
-    }
-    if (version != kVersion) {
-        return SeekIndexLoadStatus::VersionMismatch;
+    switch (readCacheSignature(in, kMagic, kVersion)) {
+        case CacheSignature::Matches:
+            break;
+        case CacheSignature::Foreign:
+            return SeekIndexLoadStatus::CorruptOrTruncated;
+        case CacheSignature::OtherVersion:
+            return SeekIndexLoadStatus::VersionMismatch;
     }
 
     int64_t size = 0;

@@ -1,6 +1,5 @@
-// The peak cache file reader, fed whole files. The expected content state and
-// stream are taken from the input's own header so that most inputs get past
-// the staleness checks to the dimensions and the points.
+// The peak cache file reader, fed whole files. The expected stream, like the
+// content state, comes from the input's own header.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,22 +8,13 @@
 #include <vector>
 
 #include "audio/peak_cache.h"
+#include "cache_header.h"
 #include "fuzz_check.h"
 #include "support/little_endian.h"
 
 namespace {
 
 using kestrova::fuzz::require;
-
-kestrova::ContentState stateInHeader(const uint8_t* data, std::size_t size) {
-    kestrova::ContentState state;
-    if (size >= 28) {
-        state.size = kestrova::fromLittleEndian<int64_t>(data + 8);
-        state.modTime = kestrova::fromLittleEndian<int64_t>(data + 16);
-        state.streamCount = kestrova::fromLittleEndian<uint32_t>(data + 24);
-    }
-    return state;
-}
 
 int32_t streamInHeader(const uint8_t* data, std::size_t size) {
     return size >= 32 ? kestrova::fromLittleEndian<int32_t>(data + 28) : -1;
@@ -66,8 +56,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     kestrova::PeakCache cache;
-    const auto result = cache.load(in, static_cast<int64_t>(size), stateInHeader(data, size),
-                                   streamInHeader(data, size), "fuzz input");
+    const auto result =
+        cache.load(in, static_cast<int64_t>(size), kestrova::fuzz::contentStateIn(data, size),
+                   streamInHeader(data, size), "fuzz input");
     if (result != kestrova::PeakLoadResult::Loaded) {
         require(cache.empty(), "a failed load keeps no peaks");
         return 0;

@@ -1,12 +1,11 @@
-// The keyframe accelerator file reader, fed whole files. The expected content
-// state is taken from the input's own header so that most inputs get past the
-// staleness check to the entries.
+// The keyframe accelerator file reader, fed whole files.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <sstream>
 #include <string>
 
+#include "cache_header.h"
 #include "fuzz_check.h"
 #include "video/seek_index.h"
 
@@ -16,29 +15,10 @@ using kestrova::fuzz::require;
 
 constexpr std::size_t kHeaderBytes = 36;
 
-template <typename T>
-T readLittleEndian(const uint8_t* bytes) {
-    uint64_t value = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i) {
-        value |= uint64_t{bytes[i]} << (8 * i);
-    }
-    return static_cast<T>(value);
-}
-
-kestrova::ContentState stateInHeader(const uint8_t* data, std::size_t size) {
-    kestrova::ContentState state;
-    if (size >= 28) {
-        state.size = readLittleEndian<int64_t>(data + 8);
-        state.modTime = readLittleEndian<int64_t>(data + 16);
-        state.streamCount = readLittleEndian<uint32_t>(data + 24);
-    }
-    return state;
-}
-
 // Entries straight from a file need not be in order; the lookups must still
 // answer from them without reading outside the list.
 void query(const kestrova::SeekIndex& index, const uint8_t* data, std::size_t size) {
-    const int64_t probe = size >= 8 ? readLittleEndian<int64_t>(data + size - 8) : 0;
+    const int64_t probe = size >= 8 ? kestrova::fromLittleEndian<int64_t>(data + size - 8) : 0;
     (void)index.positionFor(probe);
     require(index.entryForFrame(probe).has_value(), "a non-empty index answers every frame");
     require(index.medianSpacing() >= 0, "median spacing is never negative");
@@ -54,7 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     kestrova::SeekIndex index;
-    const auto status = index.load(in, stateInHeader(data, size), "fuzz input");
+    const auto status = index.load(in, kestrova::fuzz::contentStateIn(data, size), "fuzz input");
     if (status != kestrova::SeekIndexLoadStatus::Ok) {
         require(index.entries.empty(), "a failed load keeps no entries");
         return 0;
