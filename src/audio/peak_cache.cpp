@@ -202,16 +202,17 @@ bool PeakCache::save(const std::filesystem::path& path, const ContentState& stat
     switch (result) {
         case FileReplaceResult::Written:
             Logger::log(LogLevel::Info, "PeakCache::save: wrote %d ch x %lld points to %s",
-                        channels_, static_cast<long long>(pointCount_), path.c_str());
+                        channels_, static_cast<long long>(pointCount_), path.string().c_str());
             return true;
         case FileReplaceResult::CannotOpen:
             Logger::log(LogLevel::Warning,
                         "PeakCache::save: cannot open %s for writing (cache not persisted)",
-                        path.c_str());
+                        path.string().c_str());
             return false;
         case FileReplaceResult::WriteFailed:
             Logger::log(LogLevel::Warning,
-                        "PeakCache::save: writing %s failed (cache not persisted)", path.c_str());
+                        "PeakCache::save: writing %s failed (cache not persisted)",
+                        path.string().c_str());
             return false;
     }
     return false;
