@@ -11,6 +11,7 @@
 
 #include "audio/audio_decoder.h"
 #include "audio/audio_read_stats.h"
+#include "audio/peak_cache.h"
 #include "containers/clip_description.h"
 #include "host/clip_prefs.h"
 #include "host/host_api.h"
@@ -84,6 +85,8 @@ class ClipInstance {
     bool audioDecoderOpen = false;
     AudioDecoder peakDecoder;
     bool peakDecoderOpen = false;
+    PeakCache peakCache;
+    bool peakCacheAttempted = false;
     // Moved by imResetSequentialAudio, which takes no lock.
     std::atomic<int64_t> sequentialPosition{0};
     AudioReadStats audioStats;

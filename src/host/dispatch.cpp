@@ -64,6 +64,8 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imGetSequentialAudioHandler(param2);
         case imResetSequentialAudio:
             return imResetSequentialAudioHandler(param2);
+        case imGetPeakAudio:
+            return imGetPeakAudioHandler(param1);
         case imGetAudioChannelLayout:
             return imGetAudioChannelLayoutHandler(param1, param2);
         case imRetargetAccelerator:
