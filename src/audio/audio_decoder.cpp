@@ -442,6 +442,9 @@ AudioReadResult AudioDecoder::read(int64_t start, int64_t count, float* const* p
     if (count <= 0) {
         return {};
     }
+    if (!planes) {
+        return {AudioStatus::DecodeError, "no output planes", 0};
+    }
     BusyTimer timer(stats_);
     const bool holes = std::find(planes, planes + outChannels_, nullptr) != planes + outChannels_;
     AudioReadResult result =

@@ -167,6 +167,18 @@ TEST_F(AudioModuleTest, SilenceWhenThereIsNothingToRead) {
             EXPECT_EQ(hostsim::sequentialAudio(host(), gone.clip(), 100, silent.pointers()),
                       host::imNoErr);
         }
+
+        // Replaced by a file whose stream there is video: no audio decoder opens.
+        std::filesystem::copy_file(fixturePath("pcm_s16le.wav"), media);
+        OpenClip replaced(host(), media.string());
+        ASSERT_EQ(hostsim::getInfo(host(), replaced.clip(), 0).result, host::imNoErr);
+        ASSERT_EQ(hostsim::quietFile(host(), replaced.clip()), host::imNoErr);
+        std::filesystem::copy_file(fixturePath("ffv1.mkv"), media,
+                                   std::filesystem::copy_options::overwrite_existing);
+        AudioPlanes stale(2, 100, 9.0f);
+        EXPECT_EQ(hostsim::importAudio(host(), replaced.clip(), 0, 100, stale.pointers()),
+                  host::imNoErr);
+        EXPECT_TRUE(allEqual(stale.channel(0), 0, 100, 0.0f));
     }
     const std::string text = log();
     EXPECT_NE(text.find("imImportAudio7[no track]: Empty_Audio"), std::string::npos) << text;
@@ -175,6 +187,8 @@ TEST_F(AudioModuleTest, SilenceWhenThereIsNothingToRead) {
         << text;
     EXPECT_EQ(occurrences(text, "imGetSequentialAudio[reopen failed]: Empty_Audio"), 3) << text;
     EXPECT_EQ(occurrences(text, "STALLED"), 0) << text;
+    EXPECT_NE(text.find("imImportAudio7[decoder open failed]: Empty_Audio"), std::string::npos)
+        << text;
 }
 
 TEST_F(ClipModuleTest, AudioReadDuringAQuietIsDeclinedAndCounted) {
