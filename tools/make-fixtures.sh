@@ -7,8 +7,9 @@
 # is made in a sibling folder and renamed into place, so an interrupted run never
 # leaves a partial set behind.
 # OUTDIR/manifest.tsv: name<TAB>kind<TAB>frames, kind one of
-# video|audio|still|data|corrupt, frames the decoded count of the first video
-# stream (or - where there is none or the file is damaged).
+# video|audio|still|data|corrupt (audio: audio streams and no video), frames
+# the decoded count of the first video stream (or - where there is none or the
+# file is damaged).
 set -euo pipefail
 
 die() {
@@ -53,6 +54,12 @@ video() { echo "testsrc2=s=${1:-320x240}:r=25:d=${2:-3}"; }
 bars() { echo "smptehdbars=s=${1:-320x240}:r=25:d=${2:-3}"; }
 stereo() { echo "aevalsrc=exprs=0.3*sin(2*PI*440*t)|0.3*sin(2*PI*660*t):s=48000:d=${1:-3}"; }
 mono() { echo "sine=f=1000:r=48000:d=${1:-3}"; }
+tones() { # layout seconds rate frequency... (one tone per channel)
+    local layout=$1 seconds=$2 rate=$3 exprs="" f
+    shift 3
+    for f in "$@"; do exprs+="${exprs:+|}0.25*sin(2*PI*$f*t)"; done
+    echo "aevalsrc=exprs=$exprs:c=$layout:s=$rate:d=$seconds"
+}
 x264=(-c:v libx264 -preset veryfast -pix_fmt yuv420p -threads 2)
 x265=(-c:v libx265 -preset ultrafast -pix_fmt yuv420p10le -threads 2)
 aac=(-c:a aac -b:a 96k)
@@ -167,10 +174,29 @@ seq 1 4000 >blob.bin
 ff -f data -i blob.bin -map 0 -c copy -tag:d KSTD -f nut data_stream.nut
 rm -f grade.CUBE notes.txt notes.srt blob.bin
 
-# Audio only.
+# Audio only. Every channel has its own tone, so channel order is checkable;
+# the LFE channel's tone is low enough to survive the AC-3 LFE filter.
 ff -f lavfi -i "$(stereo 2)" "${aac[@]}" aac.m4a
-for codec in s16le s24le f32le u8; do ff -f lavfi -i "$(stereo 2)" -c:a "pcm_$codec" "pcm_$codec.wav"; done
+ff -f lavfi -i "$(stereo 2)" "${aac[@]}" aac.mkv
+ff -f lavfi -i "$(stereo 2)" "${aac[@]}" aac.aac
+for codec in s16le s24le s32le f32le u8; do
+    ff -f lavfi -i "$(stereo 2)" -c:a "pcm_$codec" "pcm_$codec.wav"
+done
 ff -f lavfi -i "$(stereo 2)" -c:a pcm_s16be pcm_s16be.aif
+ff -f lavfi -i "$(stereo 2)" -c:a flac flac.flac
+# The native Opus encoder is still marked experimental.
+ff -f lavfi -i "$(stereo 2)" -c:a opus -strict -2 -b:a 96k opus.webm
+ff -f lavfi -i "$(tones '5.1(side)' 2 48000 440 550 660 55 770 880)" -c:a ac3 -b:a 384k ac3_51.ac3
+ff -f lavfi -i "$(stereo 2)" -c:a eac3 -b:a 192k eac3.eac3
+ff -f lavfi -i "$(tones 7.1 2 48000 440 550 660 55 770 880 990 1100)" -c:a pcm_s16le pcm_71.wav
+# MP2 in MPEG-TS whose sample rate drops from 48 to 44.1 kHz mid-stream. The
+# container probe reads about five seconds, so the first segment is longer:
+# the stream is then described at its first rate.
+ff -f lavfi -i "$(tones stereo 6 48000 440 660)" -c:a mp2 -b:a 192k rate_48k.ts
+ff -f lavfi -i "$(tones stereo 1 44100 440 660)" -c:a mp2 -b:a 192k rate_44k.ts
+printf 'file rate_48k.ts\nfile rate_44k.ts\n' >rate_segments.txt
+ff -f concat -safe 0 -i rate_segments.txt -map 0 -c copy mp2_ratechange.ts
+rm -f rate_48k.ts rate_44k.ts rate_segments.txt
 exprs=""
 for ch in $(seq 0 39); do exprs+="${exprs:+|}0.2*sin(2*PI*$((200 + 25 * ch))*t)"; done
 ff -f lavfi -i "aevalsrc=exprs=$exprs:s=48000:d=1" -c:a pcm_s16le pcm_40ch.wav
@@ -236,6 +262,16 @@ expect stereo_pair.nut "eye tags" \
 expect lut_attachment.mkv "attachment name" \
     "$(probe -select_streams t:0 -show_entries stream_tags=filename -of default=nw=1:nk=1 \
         lut_attachment.mkv)" grade.CUBE
+for f in aac.mkv:aac aac.aac:aac pcm_s32le.wav:pcm_s32le flac.flac:flac opus.webm:opus \
+    ac3_51.ac3:ac3 eac3.eac3:eac3 pcm_71.wav:pcm_s16le mp2_ratechange.ts:mp2; do
+    expect "${f%:*}" codec "$(stream_field "${f%:*}" a:0 codec_name)" "${f#*:}"
+done
+expect ac3_51.ac3 channels "$(stream_field ac3_51.ac3 a:0 channels)" 6
+expect pcm_71.wav "channel layout" "$(stream_field pcm_71.wav a:0 channel_layout)" 7.1
+expect mp2_ratechange.ts "described rate" "$(stream_field mp2_ratechange.ts a:0 sample_rate)" 48000
+expect mp2_ratechange.ts "rates of the decoded frames" \
+    "$("$ffmpeg_bin" -hide_banner -nostdin -i mp2_ratechange.ts -af ashowinfo -f null - 2>&1 |
+        sed -n 's/.*Parsed_ashowinfo.* rate:\([0-9]*\) .*/\1/p' | uniq | tr '\n' ' ')" "48000 44100 "
 for f in data_attachment.mkv data_stream.nut; do
     expect "$f" "video/audio streams" \
         "$(probe -show_entries stream=codec_type -of default=nw=1:nk=1 "$f" | grep -cE '^(video|audio)' || true)" 0
@@ -245,10 +281,15 @@ done
     printf 'name\tkind\tframes\n'
     for f in *.*; do
         case $f in
-        *.wav | *.aif | *.m4a) kind=audio ;;
         *.png) kind=still ;;
         data_*) kind=data ;;
-        *) kind=video ;;
+        *)
+            kind=video
+            if [ -z "$(stream_field "$f" v index)" ]; then
+                kind=audio
+                [ -n "$(stream_field "$f" a index)" ] || die "$f: neither video nor audio"
+            fi
+            ;;
         esac
         frames=-
         if [ "$kind" = video ] || [ "$kind" = still ]; then
