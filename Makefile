@@ -34,6 +34,7 @@ demo: build
 bench: build
 	@bench/run-decode-bench.sh $(BUILD)
 	@bench/run-frames-bench.sh $(BUILD)
+	@bench/run-audio-bench.sh $(BUILD)
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -G Ninja -S . -B $(FUZZ_BUILD) -DKESTROVA_FUZZ=ON >/dev/null

@@ -82,7 +82,19 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"UnknownOption", {"formats", "--fast"}, 1, "unknown option --fast"},
         UsageCase{"LogLevelOutOfRange", {"--log-level", "9", "formats"}, 1, "from 0 to 5"},
         UsageCase{"RangeBackwards", {"frames", "x", "--range", "5:2"}, 1, "A < B"},
-        UsageCase{"AtAndRange", {"frames", "x", "--at", "1", "--range", "0:2"}, 1, "not both"}));
+        UsageCase{"AtAndRange", {"frames", "x", "--at", "1", "--range", "0:2"}, 1, "not both"},
+        // For audio --range is START:COUNT, so a start beyond the count is fine.
+        UsageCase{"AudioRangeWithoutCount", {"--range", "5:0", "audio", "x"}, 1, "COUNT > 0"},
+        UsageCase{"AudioRangeAndSequential",
+                  {"audio", "x", "--range", "9:2", "--sequential"},
+                  1,
+                  "not both"},
+        UsageCase{"AudioChunkOverTheLimit",
+                  {"audio", "x", "--chunk", "268435457"},
+                  1,
+                  "from 1 to 268435456"},
+        UsageCase{"PeakRateNotPositive", {"peaks", "x", "--rate", "0"}, 1, "above 0"},
+        UsageCase{"PeaksHelp", {"help", "peaks"}, 0, "Usage: kestrova-host [options] peaks FILE"}));
 
 }  // namespace
 }  // namespace kestrova::moduletest

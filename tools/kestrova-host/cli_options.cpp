@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -47,6 +48,38 @@ bool parseRange(std::string_view text, std::pair<int64_t, int64_t>& range) {
            parseFrame(text.substr(colon + 1), range.second) && range.first < range.second;
 }
 
+// A sample frame: decimal, 0 to 2^40 (about eight months at 48 kHz).
+bool parseSample(std::string_view text, int64_t& sample) {
+    return parseDecimal(text, sample) && sample >= 0 && sample <= (int64_t{1} << 40);
+}
+
+bool parseSampleRange(std::string_view text, std::pair<int64_t, int64_t>& range) {
+    const std::size_t colon = text.find(':');
+    return colon != std::string_view::npos && parseSample(text.substr(0, colon), range.first) &&
+           parseSample(text.substr(colon + 1), range.second) && range.second > 0;
+}
+
+// --range means frames A to B-1 for frames and START:COUNT sample frames for
+// audio, so it is read once the command is known.
+bool applyRange(const std::string& text, CommandLine& out, std::string& error) {
+    if (out.command == "audio") {
+        std::pair<int64_t, int64_t> samples;
+        if (!parseSampleRange(text, samples)) {
+            error = "--range needs START:COUNT in sample frames with COUNT > 0, not '" + text + "'";
+            return false;
+        }
+        out.options.samples = samples;
+        return true;
+    }
+    std::pair<int64_t, int64_t> range;
+    if (!parseRange(text, range)) {
+        error = "--range needs A:B with frame numbers A < B, not '" + text + "'";
+        return false;
+    }
+    out.options.range = range;
+    return true;
+}
+
 // Four printable characters, the first stored in the lowest byte.
 bool parseFourCC(std::string_view text, uint32_t& format) {
     if (text.size() != 4) {
@@ -66,6 +99,7 @@ bool parseFourCC(std::string_view text, uint32_t& format) {
 }  // namespace
 
 bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, std::string& error) {
+    std::optional<std::string> rangeText;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
         if (word.size() < 2 || word[0] != '-') {
@@ -82,10 +116,11 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             name = word.substr(0, equals);
             value = word.substr(equals + 1);
         }
-        const bool takesValue = name == "--module" || name == "--appdata" ||
-                                name == "--log-level" || name == "--stream" || name == "--at" ||
-                                name == "--range" || name == "--format" || name == "--out" ||
-                                name == "--sheet" || name == "--shuffle" || name == "--frames";
+        const bool takesValue =
+            name == "--module" || name == "--appdata" || name == "--log-level" ||
+            name == "--stream" || name == "--at" || name == "--range" || name == "--format" ||
+            name == "--out" || name == "--sheet" || name == "--shuffle" || name == "--frames" ||
+            name == "--chunk" || name == "--rate" || name == "--png" || name == "--width";
         if (takesValue && !value) {
             if (i + 1 == words.size()) {
                 error = name + " needs a value";
@@ -126,12 +161,7 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
                 return false;
             }
         } else if (name == "--range") {
-            std::pair<int64_t, int64_t> range;
-            if (!parseRange(*value, range)) {
-                error = "--range needs A:B with frame numbers A < B, not '" + *value + "'";
-                return false;
-            }
-            out.options.range = range;
+            rangeText = *value;
         } else if (name == "--format") {
             uint32_t format = 0;
             if (!parseFourCC(*value, format)) {
@@ -157,6 +187,33 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
                 return false;
             }
             out.options.frames = frames;
+        } else if (name == "--chunk") {
+            int64_t chunk = 0;
+            if (!parseDecimal(*value, chunk) || chunk < 1 || chunk > kMaxAudioChunk) {
+                error = "--chunk needs a sample frame count from 1 to " +
+                        std::to_string(kMaxAudioChunk) + ", not '" + *value + "'";
+                return false;
+            }
+            out.options.chunk = chunk;
+        } else if (name == "--rate") {
+            char* end = nullptr;
+            const double rate = std::strtod(value->c_str(), &end);
+            if (*end != '\0' || !(rate > 0) || rate > 1e6) {
+                error = "--rate needs points per second above 0, not '" + *value + "'";
+                return false;
+            }
+            out.options.peakRate = rate;
+        } else if (name == "--png") {
+            out.options.png = *value;
+        } else if (name == "--width") {
+            int32_t width = 0;
+            if (!parseDecimal(*value, width) || width < 16 || width > 16384) {
+                error = "--width needs a width in pixels from 16 to 16384, not '" + *value + "'";
+                return false;
+            }
+            out.options.width = width;
+        } else if (name == "--sequential") {
+            out.options.sequential = true;
         } else if (name == "--hash") {
             out.options.hash = true;
         } else if (name == "--json") {
@@ -168,7 +225,7 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             return false;
         }
     }
-    return true;
+    return !rangeText || applyRange(*rangeText, out, error);
 }
 
 std::filesystem::path modulePath(const GlobalOptions& options) {

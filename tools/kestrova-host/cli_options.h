@@ -16,20 +16,30 @@ inline constexpr int kExitUsage = 1;
 inline constexpr int kExitImporterFailed = 2;
 inline constexpr int kExitDeclined = 3;
 
+// The most sample frames the importer accepts in one audio read.
+inline constexpr int64_t kMaxAudioChunk = 268435456;
+
 struct GlobalOptions {
     std::filesystem::path module;  // empty: Kestrova.prm beside the program
     std::optional<std::filesystem::path> appData;
     std::optional<int32_t> logLevel;
-    std::optional<int32_t> stream;  // info, frames: the host stream to open with
+    std::optional<int32_t> stream;  // the host stream to open with
     // frames and play
     std::vector<int64_t> at;                           // --at N,N,...
-    std::optional<std::pair<int64_t, int64_t>> range;  // --range A:B: frames A..B-1
+    std::optional<std::pair<int64_t, int64_t>> range;  // frames --range A:B: frames A..B-1
     std::optional<uint32_t> format;                    // --format FOURCC, catalogue spelling
-    std::optional<std::filesystem::path> out;          // --out DIR
+    std::optional<std::filesystem::path> out;          // frames --out DIR, audio --out WAV
     std::optional<std::filesystem::path> sheet;        // --sheet PNG
     bool hash = false;
     std::optional<uint64_t> shuffle;  // --shuffle SEED
     std::optional<int64_t> frames;    // play --frames N
+    // audio and peaks
+    std::optional<std::pair<int64_t, int64_t>> samples;  // audio --range START:COUNT
+    bool sequential = false;
+    std::optional<int64_t> chunk;              // audio --chunk N, sample frames per read
+    std::optional<double> peakRate;            // peaks --rate R, points per second
+    std::optional<std::filesystem::path> png;  // peaks --png PNG
+    std::optional<int32_t> width;              // peaks --width W
     bool json = false;
     bool help = false;
 };

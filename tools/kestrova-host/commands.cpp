@@ -45,6 +45,32 @@ const Command kCommands[] = {
      "\"frames\", \"fps\", \"msPerFrame\", \"fromCache\", \"failed\", \"cached\": {the\n"
      "same four of the cached pass}}. Exit 2 when any frame fails.\n",
      runPlay},
+    {"audio", "FILE", 1, "read a host stream's audio and report or save it",
+     "Opens FILE (host stream 0 or --stream S), takes its channels, sample rate and\n"
+     "audio duration from imGetInfo8 and its channel labels from\n"
+     "imGetAudioChannelLayout, then reads the audio with imImportAudio7 in chunks of\n"
+     "--chunk N sample frames (default 48000): the whole stream, or --range\n"
+     "START:COUNT sample frames. --sequential reads with imResetSequentialAudio and\n"
+     "then imGetSequentialAudio instead, up to the audio duration. --out WAV writes\n"
+     "what was delivered as a 32-bit float WAV file (WAVE_FORMAT_EXTENSIBLE with the\n"
+     "speaker mask of the labels above two channels). Prints channels, sample rate,\n"
+     "the sample frames read (in reads answered 0) and the milliseconds spent in the\n"
+     "read selectors, the labels and every non-zero answer. With --json:\n"
+     "{\"channels\", \"sampleRate\", \"samples\", \"ms\", \"labels\": [...],\n"
+     "\"answers\": {\"ANSWER\": reads}}. Exit 2 when any read or the layout fails,\n"
+     "3 when the file is declined.\n",
+     runAudio},
+    {"peaks", "FILE", 1, "ask for a host stream's waveform peaks and draw them",
+     "Opens FILE like audio and asks imGetPeakAudio once for the whole stream at\n"
+     "--rate R points per second (default 200; ceil(duration / sample rate x R)\n"
+     "points). Prints the milliseconds the call took, whether the stream's peak\n"
+     "cache file (FILE.aN.kstpk, N the FFmpeg audio stream the importer logs at\n"
+     "level 3 and above; below that any FILE.a*.kstpk) existed before the call, and\n"
+     "per channel the lowest minimum and highest maximum. --png PNG draws the\n"
+     "waveform, --width W pixels wide (default 1200), one lane per channel. With\n"
+     "--json: {\"channels\", \"points\", \"rate\", \"ms\", \"cacheFileBefore\",\n"
+     "\"max\": [per channel], \"min\": [per channel]}. Exit 2 when the call fails.\n",
+     runPeaks},
     {"report", "", 0, "print the capability report the importer writes",
      "Initialises the importer, which writes SUPPORTED-CODECS.md into the per-user\n"
      "data folder, then prints the report's path on the first line and its contents\n"
@@ -57,15 +83,22 @@ const char kGlobalOptions[] =
     "  --module PATH     the importer module (default: Kestrova.prm beside this program)\n"
     "  --appdata DIR     per-user data folder for this run (sets LOCALAPPDATA, creates DIR)\n"
     "  --log-level N     write logLevel=N (0..5) into the preferences file before the run\n"
-    "  --stream S        info, frames, play: the host stream to open with (default 0)\n"
+    "  --stream S        the host stream to open with (default 0)\n"
     "  --format FOURCC   frames, play: the pixel format to wish for (e.g. bgra)\n"
     "  --at N,N,...      frames: these frames\n"
     "  --range A:B       frames: frames A to B-1\n"
+    "  --range START:COUNT  audio: COUNT sample frames from START\n"
     "  --shuffle SEED    frames: request in a shuffled order\n"
     "  --hash            frames: print a hash of each picture\n"
     "  --out DIR         frames: write each frame as DIR/frame_NNNNNN.png\n"
+    "  --out WAV         audio: write the audio as a float WAV file\n"
     "  --sheet PNG       frames: write a contact sheet of the frames\n"
     "  --frames N        play: the number of frames to play\n"
+    "  --sequential      audio: read with the sequential selectors\n"
+    "  --chunk N         audio: sample frames per read (default 48000)\n"
+    "  --rate R          peaks: points per second (default 200)\n"
+    "  --png PNG         peaks: draw the waveform\n"
+    "  --width W         peaks: the waveform's width in pixels (default 1200)\n"
     "  --json            machine-readable output\n"
     "  --help            this text; 'kestrova-host help COMMAND' for one command\n"
     "Exit codes: 0 ok, 1 usage error, 2 the importer failed, 3 the file was declined.\n";

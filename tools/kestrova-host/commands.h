@@ -30,9 +30,11 @@ const Command* findCommand(std::string_view name);
 void printUsage(std::FILE* to);
 void printCommandHelp(const Command& command, std::FILE* to);
 
+int runAudio(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runFrames(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runFormats(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runInfo(const GlobalOptions& options, const std::vector<std::string>& arguments);
+int runPeaks(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runPlay(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runReport(const GlobalOptions& options, const std::vector<std::string>& arguments);
 

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# For every fixture with audio and each of its audio streams, writes the
+# stream as the host receives it (kestrova-host audio --out, a float WAV) and
+# as FFmpeg decodes it (ffmpeg -map 0:a:N -c:a pcm_f32le), and compares the
+# two: channels, length in sample frames, the largest absolute difference and
+# the number of samples that differ. Prints a Markdown table; exits 1 when a
+# stream the importer opens is not delivered sample for sample (files the
+# importer declines are listed, not counted).
+# Host stream S against FFmpeg audio stream N: in a file without video, host
+# stream N carries audio stream N; with V video streams, host stream 0
+# carries audio stream 0 and audio stream N >= 1 is host stream V + N - 1.
+# Above 32 channels the host stream holds the first 32 and only those are
+# compared. Usage: audio-acceptance.sh BUILD
+set -euo pipefail
+
+die() {
+    echo "[acceptance] error: $*" >&2
+    exit 2
+}
+
+[ $# -eq 1 ] || die "usage: audio-acceptance.sh BUILD"
+build=$(realpath -m "$1")
+ffmpeg_bin=$build/tools/ffmpeg
+ffprobe_bin=$build/tools/ffprobe
+host_bin=$build/bin/kestrova-host
+fixtures=$build/fixtures
+[ -x "$ffmpeg_bin" ] && [ -x "$host_bin" ] && [ -f "$fixtures/manifest.tsv" ] ||
+    die "build first (make build)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+appdata=$work/appdata
+mkdir -p "$appdata"
+
+count_streams() { # file type
+    "$ffprobe_bin" -v error -show_entries stream=codec_type -of default=nw=1:nk=1 "$1" |
+        grep -cx "$2" || true
+}
+
+# Prints "channels ours/theirs|frames ours/theirs|max abs diff|differing samples|verdict".
+compare_wavs() { # ours theirs
+    python3 - "$1" "$2" <<'EOF'
+import array, struct, sys
+
+HOST_CHANNELS = 32
+
+def read_float_wav(path):
+    data = open(path, "rb").read()
+    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
+        sys.exit(f"{path}: not a WAV file")
+    pos, fmt, samples = 12, None, None
+    while pos + 8 <= len(data):
+        chunk, size = data[pos:pos + 4], struct.unpack_from("<I", data, pos + 4)[0]
+        body = data[pos + 8:pos + 8 + size]
+        if chunk == b"fmt ":
+            fmt = struct.unpack_from("<HHIIHH", body)
+        elif chunk == b"data":
+            samples = body
+        pos += 8 + size + (size & 1)
+    if fmt is None or samples is None:
+        sys.exit(f"{path}: no fmt or data chunk")
+    tag, channels, rate, _, align, bits = fmt
+    if tag not in (3, 0xFFFE) or bits != 32 or align != channels * 4:
+        sys.exit(f"{path}: not 32-bit float (format {tag:#x}, {bits} bits)")
+    values = array.array("f")
+    values.frombytes(samples[:len(samples) // align * align])
+    return channels, rate, values
+
+ours_ch, ours_rate, ours = read_float_wav(sys.argv[1])
+theirs_ch, theirs_rate, theirs = read_float_wav(sys.argv[2])
+ours_frames, theirs_frames = len(ours) // ours_ch, len(theirs) // theirs_ch
+channels = min(ours_ch, theirs_ch)
+largest, differing = 0.0, 0
+for frame in range(min(ours_frames, theirs_frames)):
+    a, b = frame * ours_ch, frame * theirs_ch
+    for c in range(channels):
+        if ours[a + c] != theirs[b + c]:
+            differing += 1
+            largest = max(largest, abs(ours[a + c] - theirs[b + c]))
+expected_channels = min(theirs_ch, HOST_CHANNELS)
+exact = (ours_ch == expected_channels and ours_rate == theirs_rate and
+         ours_frames == theirs_frames and differing == 0)
+print(f"{ours_ch}/{theirs_ch}|{ours_frames}/{theirs_frames}|{largest:.3g}|{differing}|"
+      f"{'exact' if exact else 'DIFFERS'}" + ("" if ours_rate == theirs_rate else
+      f" (rate {ours_rate}/{theirs_rate})"))
+EOF
+}
+
+failures=0
+printf '| fixture | host stream | ffmpeg stream | channels ours/ffmpeg | frames ours/ffmpeg | max abs diff | differing samples | verdict |\n'
+printf '|---|---|---|---|---|---|---|---|\n'
+while IFS=$'\t' read -r name kind _; do
+    [ "$kind" = audio ] || [ "$kind" = video ] || continue
+    clip=$fixtures/$name
+    videos=$(count_streams "$clip" video)
+    audios=$(count_streams "$clip" audio)
+    for ((n = 0; n < audios; n++)); do
+        stream=$n
+        [ "$videos" -gt 0 ] && [ "$n" -gt 0 ] && stream=$((videos + n - 1))
+        echo "[acceptance] $name host stream $stream (a:$n)" >&2
+        rm -f "$work/ours.wav" "$work/theirs.wav"
+        "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -y -i "$clip" -map "0:a:$n" \
+            -c:a pcm_f32le "$work/theirs.wav" || die "ffmpeg cannot decode a:$n of $name"
+        answer=0
+        "$host_bin" --appdata "$appdata" audio "$clip" --stream "$stream" --out "$work/ours.wav" \
+            >/dev/null 2>"$work/err" || answer=$?
+        if [ "$answer" -eq 3 ]; then
+            printf '| %s | %s | a:%s | | | | | declined |\n' "$name" "$stream" "$n"
+            continue
+        fi
+        if [ "$answer" -ne 0 ] || [ ! -s "$work/ours.wav" ]; then
+            printf '| %s | %s | a:%s | | | | | FAILED (exit %s: %s) |\n' "$name" "$stream" "$n" \
+                "$answer" "$(head -1 "$work/err")"
+            failures=$((failures + 1))
+            continue
+        fi
+        result=$(compare_wavs "$work/ours.wav" "$work/theirs.wav") || die "comparing $name failed"
+        printf '| %s | %s | a:%s | %s |\n' "$name" "$stream" "$n" "${result//|/ | }"
+        [[ $result == *"|exact" ]] || failures=$((failures + 1))
+    done
+done < <(tail -n +2 "$fixtures/manifest.tsv")
+echo "[acceptance] $failures stream(s) not delivered sample for sample" >&2
+[ "$failures" -eq 0 ]
