@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # For every fixture with audio and each of its audio streams, writes the
 # stream as the host receives it (kestrova-host audio --out, a float WAV) and
-# as FFmpeg decodes it (ffmpeg -map 0:a:N -c:a pcm_f32le), and compares the
-# two: channels, length in sample frames, the largest absolute difference and
-# the number of samples that differ. Prints a Markdown table; exits 1 when a
-# stream the importer opens is not delivered sample for sample (files the
-# importer declines are listed, not counted).
+# as FFmpeg decodes it (ffmpeg -map 0:a:N -c:a pcm_f32le, at the importer's
+# rate), and compares the two: channels, length in sample frames, the largest
+# absolute difference and the number of samples that differ over the frames
+# both have. Prints a Markdown table whose verdict names what differs; exits 1
+# when a stream the importer opens is not delivered sample for sample (files
+# the importer declines are listed, not counted).
 # Host stream S against FFmpeg audio stream N: in a file without video, host
 # stream N carries audio stream N; with V video streams, host stream 0
 # carries audio stream 0 and audio stream N >= 1 is host stream V + N - 1.
@@ -31,9 +32,9 @@ trap 'rm -rf "$work"' EXIT
 appdata=$work/appdata
 mkdir -p "$appdata"
 
-count_streams() { # file type
-    "$ffprobe_bin" -v error -show_entries stream=codec_type -of default=nw=1:nk=1 "$1" |
-        grep -cx "$2" || true
+count_streams() { # file type (MPEG-TS lists each stream again under its program)
+    "$ffprobe_bin" -v error -show_entries stream=index,codec_type -of csv=p=0 "$1" | sort -u |
+        grep -c ",$2\$" || true
 }
 
 # Prints "channels ours/theirs|frames ours/theirs|max abs diff|differing samples|verdict".
@@ -76,12 +77,17 @@ for frame in range(min(ours_frames, theirs_frames)):
         if ours[a + c] != theirs[b + c]:
             differing += 1
             largest = max(largest, abs(ours[a + c] - theirs[b + c]))
-expected_channels = min(theirs_ch, HOST_CHANNELS)
-exact = (ours_ch == expected_channels and ours_rate == theirs_rate and
-         ours_frames == theirs_frames and differing == 0)
+faults = []
+if ours_ch != min(theirs_ch, HOST_CHANNELS):
+    faults.append("CHANNELS")
+if ours_rate != theirs_rate:
+    faults.append(f"RATE {ours_rate}/{theirs_rate}")
+if ours_frames != theirs_frames:
+    faults.append("LENGTH")
+if differing:
+    faults.append("SAMPLES")
 print(f"{ours_ch}/{theirs_ch}|{ours_frames}/{theirs_frames}|{largest:.3g}|{differing}|"
-      f"{'exact' if exact else 'DIFFERS'}" + ("" if ours_rate == theirs_rate else
-      f" (rate {ours_rate}/{theirs_rate})"))
+      f"{', '.join(faults) or 'exact'}")
 EOF
 }
 
@@ -98,11 +104,15 @@ while IFS=$'\t' read -r name kind _; do
         [ "$videos" -gt 0 ] && [ "$n" -gt 0 ] && stream=$((videos + n - 1))
         echo "[acceptance] $name host stream $stream (a:$n)" >&2
         rm -f "$work/ours.wav" "$work/theirs.wav"
-        "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -y -i "$clip" -map "0:a:$n" \
-            -c:a pcm_f32le "$work/theirs.wav" || die "ffmpeg cannot decode a:$n of $name"
         answer=0
-        "$host_bin" --appdata "$appdata" audio "$clip" --stream "$stream" --out "$work/ours.wav" \
-            >/dev/null 2>"$work/err" || answer=$?
+        json=$("$host_bin" --appdata "$appdata" audio "$clip" --stream "$stream" --json \
+            --out "$work/ours.wav" 2>"$work/err") || answer=$?
+        # The importer delivers a stream at one rate throughout; ffmpeg resamples
+        # to it where the rate changes mid-stream.
+        rate=$(echo "$json" | grep -o '"sampleRate":[0-9]*' | cut -d: -f2)
+        "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -y -i "$clip" -map "0:a:$n" \
+            ${rate:+-ar "$rate"} -c:a pcm_f32le "$work/theirs.wav" ||
+            die "ffmpeg cannot decode a:$n of $name"
         if [ "$answer" -eq 3 ]; then
             printf '| %s | %s | a:%s | | | | | declined |\n' "$name" "$stream" "$n"
             continue
