@@ -7,11 +7,10 @@
 # both have. Prints a Markdown table whose verdict names what differs; exits 1
 # when a stream the importer opens is not delivered sample for sample (files
 # the importer declines are listed, not counted).
-# Host stream S against FFmpeg audio stream N: in a file without video, host
-# stream N carries audio stream N; with V video streams, host stream 0
-# carries audio stream 0 and audio stream N >= 1 is host stream V + N - 1.
-# Above 32 channels the host stream holds the first 32 and only those are
-# compared. Usage: audio-acceptance.sh BUILD
+# Host streams against FFmpeg audio streams: each audio stream fills one slot
+# per group of 32 channels, in stream order. In a file without video, host
+# stream K carries slot K; with V video streams, host stream 0 carries slot 0
+# and slot K >= 1 is host stream V + K - 1. Usage: audio-acceptance.sh BUILD
 set -euo pipefail
 
 die() {
@@ -32,14 +31,19 @@ trap 'rm -rf "$work"' EXIT
 appdata=$work/appdata
 mkdir -p "$appdata"
 
-count_streams() { # file type (MPEG-TS lists each stream again under its program)
-    "$ffprobe_bin" -v error -show_entries stream=index,codec_type -of csv=p=0 "$1" | sort -u |
-        grep -c ",$2\$" || true
+# MPEG-TS lists each stream again under its program, hence the sort -u.
+video_streams() { # file
+    "$ffprobe_bin" -v error -select_streams v -show_entries stream=index -of csv=p=0 "$1" |
+        sort -u | grep -c . || true
+}
+audio_channels() { # file: one line "index,channels" per audio stream, in order
+    "$ffprobe_bin" -v error -select_streams a -show_entries stream=index,channels -of csv=p=0 \
+        "$1" | grep . | sort -u -t, -k1,1n
 }
 
 # Prints "channels ours/theirs|frames ours/theirs|max abs diff|differing samples|verdict".
-compare_wavs() { # ours theirs
-    python3 - "$1" "$2" <<'EOF'
+compare_wavs() { # ours theirs first-channel-of-theirs
+    python3 - "$1" "$2" "$3" <<'EOF'
 import array, struct, sys
 
 HOST_CHANNELS = 32
@@ -68,17 +72,19 @@ def read_float_wav(path):
 
 ours_ch, ours_rate, ours = read_float_wav(sys.argv[1])
 theirs_ch, theirs_rate, theirs = read_float_wav(sys.argv[2])
+first = int(sys.argv[3])
 ours_frames, theirs_frames = len(ours) // ours_ch, len(theirs) // theirs_ch
-channels = min(ours_ch, theirs_ch)
+expected_ch = min(theirs_ch - first, HOST_CHANNELS)
+channels = min(ours_ch, expected_ch)
 largest, differing = 0.0, 0
 for frame in range(min(ours_frames, theirs_frames)):
-    a, b = frame * ours_ch, frame * theirs_ch
+    a, b = frame * ours_ch, frame * theirs_ch + first
     for c in range(channels):
         if ours[a + c] != theirs[b + c]:
             differing += 1
             largest = max(largest, abs(ours[a + c] - theirs[b + c]))
 faults = []
-if ours_ch != min(theirs_ch, HOST_CHANNELS):
+if ours_ch != expected_ch:
     faults.append("CHANNELS")
 if ours_rate != theirs_rate:
     faults.append(f"RATE {ours_rate}/{theirs_rate}")
@@ -97,36 +103,43 @@ printf '|---|---|---|---|---|---|---|---|\n'
 while IFS=$'\t' read -r name kind _; do
     [ "$kind" = audio ] || [ "$kind" = video ] || continue
     clip=$fixtures/$name
-    videos=$(count_streams "$clip" video)
-    audios=$(count_streams "$clip" audio)
-    for ((n = 0; n < audios; n++)); do
-        stream=$n
-        [ "$videos" -gt 0 ] && [ "$n" -gt 0 ] && stream=$((videos + n - 1))
-        echo "[acceptance] $name host stream $stream (a:$n)" >&2
-        rm -f "$work/ours.wav" "$work/theirs.wav"
-        answer=0
-        json=$("$host_bin" --appdata "$appdata" audio "$clip" --stream "$stream" --json \
-            --out "$work/ours.wav" 2>"$work/err") || answer=$?
-        # The importer delivers a stream at one rate throughout; ffmpeg resamples
-        # to it where the rate changes mid-stream.
-        rate=$(echo "$json" | grep -o '"sampleRate":[0-9]*' | cut -d: -f2)
-        "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -y -i "$clip" -map "0:a:$n" \
-            ${rate:+-ar "$rate"} -c:a pcm_f32le "$work/theirs.wav" ||
-            die "ffmpeg cannot decode a:$n of $name"
-        if [ "$answer" -eq 3 ]; then
-            printf '| %s | %s | a:%s | | | | | declined |\n' "$name" "$stream" "$n"
-            continue
-        fi
-        if [ "$answer" -ne 0 ] || [ ! -s "$work/ours.wav" ]; then
-            printf '| %s | %s | a:%s | | | | | FAILED (exit %s: %s) |\n' "$name" "$stream" "$n" \
-                "$answer" "$(head -1 "$work/err")"
-            failures=$((failures + 1))
-            continue
-        fi
-        result=$(compare_wavs "$work/ours.wav" "$work/theirs.wav") || die "comparing $name failed"
-        printf '| %s | %s | a:%s | %s |\n' "$name" "$stream" "$n" "${result//|/ | }"
-        [[ $result == *"|exact" ]] || failures=$((failures + 1))
-    done
+    videos=$(video_streams "$clip")
+    slot=0 n=0
+    while IFS=, read -r _ channels; do
+        for ((first = 0; first < channels; first += 32)); do
+            stream=$slot
+            [ "$videos" -gt 0 ] && [ "$slot" -gt 0 ] && stream=$((videos + slot - 1))
+            slot=$((slot + 1))
+            theirs="a:$n"
+            [ "$channels" -le 32 ] || theirs+=" ch $first-$((first + 31 < channels ? first + 31 : channels - 1))"
+            echo "[acceptance] $name host stream $stream ($theirs)" >&2
+            rm -f "$work/ours.wav" "$work/theirs.wav"
+            answer=0
+            json=$("$host_bin" --appdata "$appdata" audio "$clip" --stream "$stream" --json \
+                --out "$work/ours.wav" 2>"$work/err") || answer=$?
+            # The importer delivers a stream at one rate throughout; ffmpeg
+            # resamples to it where the rate changes mid-stream.
+            rate=$(echo "$json" | grep -o '"sampleRate":[0-9]*' | cut -d: -f2 || true)
+            "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -y -i "$clip" -map "0:a:$n" \
+                ${rate:+-ar "$rate"} -c:a pcm_f32le "$work/theirs.wav" ||
+                die "ffmpeg cannot decode a:$n of $name"
+            if [ "$answer" -eq 3 ]; then
+                printf '| %s | %s | %s | | | | | declined |\n' "$name" "$stream" "$theirs"
+                continue
+            fi
+            if [ "$answer" -ne 0 ] || [ ! -s "$work/ours.wav" ]; then
+                printf '| %s | %s | %s | | | | | FAILED (exit %s: %s) |\n' "$name" "$stream" \
+                    "$theirs" "$answer" "$(head -1 "$work/err")"
+                failures=$((failures + 1))
+                continue
+            fi
+            result=$(compare_wavs "$work/ours.wav" "$work/theirs.wav" "$first") ||
+                die "comparing $name failed"
+            printf '| %s | %s | %s | %s |\n' "$name" "$stream" "$theirs" "${result//|/ | }"
+            [[ $result == *"|exact" ]] || failures=$((failures + 1))
+        done
+        n=$((n + 1))
+    done < <(audio_channels "$clip")
 done < <(tail -n +2 "$fixtures/manifest.tsv")
 echo "[acceptance] $failures stream(s) not delivered sample for sample" >&2
 [ "$failures" -eq 0 ]
