@@ -50,26 +50,29 @@ uint16_t le16(const std::string& bytes, std::size_t at) {
 
 struct AudioCase {
     const char* fixture;
+    int32_t stream;
     int32_t channels;
     int64_t samples;
     const char* labels;
+    uint32_t speakerMask;    // above two channels
     std::vector<int> tones;  // Hz per channel, as the fixture script made them
 };
 void PrintTo(const AudioCase& c, std::ostream* out) {
-    *out << c.fixture;
+    *out << c.fixture << " stream " << c.stream;
 }
 
 class AudioToolTest : public ::testing::TestWithParam<AudioCase> {};
 
 // Whole-stream reads in one-second chunks report the described stream, and
 // the saved WAV carries each channel's own tone in the host's channel order.
-// The 40-channel file is one host stream of the first 32 channels.
+// The 40-channel file reaches the host as 32 channels and 8.
 TEST_P(AudioToolTest, ReadsTheWholeStreamAndSavesItAsFloatWav) {
     const AudioCase& c = GetParam();
     TempFolder appData, out;
     const std::filesystem::path wav = out.path() / "out.wav";
-    const ToolRun run = runTool({"--appdata", appData.str(), "audio", fixturePath(c.fixture),
-                                 "--json", "--out", wav.string()});
+    const ToolRun run =
+        runTool({"--appdata", appData.str(), "audio", fixturePath(c.fixture), "--stream",
+                 std::to_string(c.stream), "--json", "--out", wav.string()});
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(jsonField(run.out, "channels"), std::to_string(c.channels)) << run.out;
     EXPECT_EQ(jsonField(run.out, "sampleRate"), "48000") << run.out;
@@ -99,7 +102,7 @@ TEST_P(AudioToolTest, ReadsTheWholeStreamAndSavesItAsFloatWav) {
     if (extensible) {
         EXPECT_EQ(le16(bytes, 36), 22);
         EXPECT_EQ(le16(bytes, 38), 32);
-        EXPECT_EQ(le32(bytes, 40), c.channels == 8 ? 0x63Fu : 0u) << "speaker mask";
+        EXPECT_EQ(le32(bytes, 40), c.speakerMask);
         EXPECT_EQ(
             bytes.substr(44, 16),
             std::string("\x03\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16));
@@ -122,9 +125,10 @@ TEST_P(AudioToolTest, ReadsTheWholeStreamAndSavesItAsFloatWav) {
     }
 }
 
-std::vector<int> fortyChannelTones() {
+// The 40-channel fixture's tones, from channel `first` on.
+std::vector<int> fortyChannelTones(int first, int count) {
     std::vector<int> tones;
-    for (int ch = 0; ch < 32; ++ch) {
+    for (int ch = first; ch < first + count; ++ch) {
         tones.push_back(200 + 25 * ch);
     }
     return tones;
@@ -132,18 +136,24 @@ std::vector<int> fortyChannelTones() {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, AudioToolTest,
-    ::testing::Values(AudioCase{"pcm_s16le.wav", 2, 96000, "[100,101]", {440, 660}},
-                      AudioCase{"pcm_f32le.wav", 2, 96000, "[100,101]", {440, 660}},
-                      AudioCase{"flac.flac", 2, 96000, "[100,101]", {440, 660}},
+    ::testing::Values(AudioCase{"pcm_s16le.wav", 0, 2, 96000, "[100,101]", 0, {440, 660}},
+                      AudioCase{"pcm_f32le.wav", 0, 2, 96000, "[100,101]", 0, {440, 660}},
+                      AudioCase{"flac.flac", 0, 2, 96000, "[100,101]", 0, {440, 660}},
                       AudioCase{"pcm_71.wav",
+                                0,
                                 8,
                                 96000,
                                 "[100,101,102,103,104,105,109,110]",
+                                0x63F,
                                 {440, 550, 660, 55, 770, 880, 990, 1100}},
-                      AudioCase{"pcm_40ch.wav", 32, 48000,
+                      AudioCase{"pcm_40ch.wav", 0, 32, 48000,
                                 "[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]",
-                                fortyChannelTones()}),
-    [](const auto& info) { return test::safeName(info.param.fixture); });
+                                0, fortyChannelTones(0, 32)},
+                      AudioCase{"pcm_40ch.wav", 1, 8, 48000, "[0,0,0,0,0,0,0,0]", 0,
+                                fortyChannelTones(32, 8)}),
+    [](const auto& info) {
+        return test::safeName(info.param.fixture) + "_stream" + std::to_string(info.param.stream);
+    });
 
 // Sequential reads from the reset position deliver what random reads do, and
 // --range reads COUNT frames from START in chunks.
