@@ -191,6 +191,7 @@ void AudioDecoder::close() {
     frameHeld_ = false;
     consumed_ = 0;
     preroll_ = 0;
+    length_ = -1;
     originPts_ = 0;
     gridFrame_ = gridPhase_ = 0;
     stats_.seeks = stats_.decodedSamples = stats_.configChanges = 0;
@@ -231,6 +232,45 @@ int64_t AudioDecoder::positionOf(int64_t pts) const {
     const int64_t k =
         offset >= 0 ? offset / gridFrame_ : -((-offset + gridFrame_ - 1) / gridFrame_);
     return gridPhase_ + k * gridFrame_;
+}
+
+int64_t AudioDecoder::endAfter(int64_t from) {
+    if (!seekTo(from)) {
+        return -1;
+    }
+    int64_t end = -1;
+    for (int64_t frames = 0; frames < kDecodeGuardFrames && decodeNext(); ++frames) {
+        if (position_ >= 0) {
+            end = position_ + frameSamples();
+        }
+    }
+    return end;
+}
+
+int64_t AudioDecoder::measureLength(int64_t estimate) {
+    if (length_ >= 0 || !isOpen()) {
+        return length_ >= 0 ? length_ : estimate;
+    }
+    const AudioDecoderStats before = stats_;
+    // Container durations of compressed streams are often off by a frame or
+    // by a bitrate guess: look from a little before the estimated end, and
+    // further back while that lands past the real one.
+    for (int64_t margin = 2LL * outRate_;; margin *= 4) {
+        const int64_t from = std::max<int64_t>(0, estimate - margin);
+        if (const int64_t end = endAfter(from); end >= 0) {
+            length_ = end;
+            break;
+        }
+        if (from == 0) {
+            break;
+        }
+    }
+    // The next read seeks to its own position.
+    stats_ = before;
+    position_ = -1;
+    frameHeld_ = false;
+    endOfStream_ = false;
+    return length_ >= 0 ? length_ : estimate;
 }
 
 int64_t AudioDecoder::frameSamples() const {

@@ -64,6 +64,11 @@ class AudioDecoder {
     // Delivers up to `maximum` samples of the current frame.
     int64_t take(float* const* planes, int64_t maximum);
 
+    // The stream's exact length in samples, found by decoding its last
+    // frames; `estimate` (from the container's duration) says where to look
+    // and is answered when the end cannot be found. Measured once per open.
+    int64_t measureLength(int64_t estimate);
+
     int32_t streamIndex() const { return streamIndex_; }
     int32_t channels() const { return outChannels_; }
     int32_t sampleRate() const { return outRate_; }
@@ -87,6 +92,8 @@ class AudioDecoder {
     bool reconfigure();
     void learnTimeline();
     int64_t positionOf(int64_t pts) const;
+    // The end of the last frame decoded from `from` on, -1 when none came.
+    int64_t endAfter(int64_t from);
     int64_t frameSamples() const;
 
     const ClipDescription* demuxer_ = nullptr;
@@ -109,6 +116,7 @@ class AudioDecoder {
     bool frameHeld_ = false;
     int32_t consumed_ = 0;
     int64_t preroll_ = 0;
+    int64_t length_ = -1;
     int32_t threadCount_ = 1;
     int64_t originPts_ = 0;
     // Fixed frame size and the phase of frame starts, for coarse time bases.

@@ -151,12 +151,10 @@ Result readAudio(ClipInstance& clip, const ReadTexts& texts, int64_t position, i
         return silence(clip, texts.noTrackTag, position, frames, planes);
     }
     if (!clip.audioDecoderOpen) {
-        if (!clip.openAudioDemuxer() ||
-            !clip.audioDecoder.open(clip.audioDemuxer, clip.mappedAudio, 0)) {
+        if (!clip.openAudioDecoder()) {
             Logger::log(LogLevel::Error, texts.openFailed, clip.mappedAudio, clip.path.c_str());
             return silence(clip, texts.openFailedTag, position, frames, planes);
         }
-        clip.audioDecoderOpen = true;
         if (texts.logsOpen) {
             Logger::log(LogLevel::Debug,
                         "imImportAudio7: opened audio decoder for stream %d (%d ch, %d Hz) in %s",

@@ -94,6 +94,15 @@ void fillAudio(const StreamSummary& s, int32_t hostStream, int32_t split, void* 
                 static_cast<long long>(s.audioDuration), 0u, s.splitCount, s.canAvoidConform);
 }
 
+// The container's duration only estimates a compressed stream's length; the
+// host is told the samples its decoder really delivers.
+void measureAudioLength(ClipInstance& instance, StreamSummary& summary) {
+    if (summary.hasAudio && summary.audioStream == instance.mappedAudio &&
+        instance.openAudioDecoder()) {
+        summary.audioDuration = instance.audioDecoder.measureLength(summary.audioDuration);
+    }
+}
+
 }  // namespace
 
 Result imGetInfo8Handler(void* fileAccess, void* record) {
@@ -124,8 +133,9 @@ Result imGetInfo8Handler(void* fileAccess, void* record) {
     if (!mapping.valid) {
         return imBadStreamIndex;
     }
-    const StreamSummary summary = summaryForStreams(description, mapping.video, mapping.audio);
+    StreamSummary summary = summaryForStreams(description, mapping.video, mapping.audio);
     if (hostStream == instance->hostStreamIndex) {
+        measureAudioLength(*instance, summary);
         instance->storeSummary(summary, mapping);
     } else if (!instance->summaryBuilt) {
         const StreamMapping own = mapHostStream(instance->hostStreamIndex, description);

@@ -261,6 +261,18 @@ bool ClipInstance::openPeakDecoder() {
     return true;
 }
 
+bool ClipInstance::openAudioDecoder() {
+    if (audioDecoderOpen) {
+        return true;
+    }
+    if (mappedAudio < 0 || !openAudioDemuxer() ||
+        !audioDecoder.open(audioDemuxer, mappedAudio, 0)) {
+        return false;
+    }
+    audioDecoderOpen = true;
+    return true;
+}
+
 Result noteDeclined(ClipInstance& instance, const char* selector) {
     const int64_t count = ++instance.audioStats.declined;
     if (worthLogging(count)) {

@@ -39,6 +39,7 @@ class ClipInstance {
     bool openAudioDemuxer();
     bool openPeakDemuxer();
     bool openPeakDecoder();
+    bool openAudioDecoder();
     // Releases the handles for imQuietFile, unless a selector holds the
     // instance for more than 10 s.
     void quiet();
