@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "audio_records.h"
 #include "clip_test_support.h"
 #include "frame_records.h"
 
@@ -21,18 +23,39 @@ using namespace std::chrono_literals;
 constexpr int kRounds = 1000;
 constexpr int kHostThreads = 8;
 
-// Raw video decodes on the calling thread alone, so no FFmpeg worker thread
-// hides its writes from the thread sanitizer.
-const char* const kClip = "raw_nv12.nut";
+// Raw video and PCM audio decode on the calling thread alone, so no FFmpeg
+// worker thread hides its writes from the thread sanitizer. Rounds alternate
+// between a clip with video and no audio (the audio selectors answer
+// silence) and one with audio alone (they decode).
+const char* const kClips[] = {"raw_nv12.nut", "pcm_s16le.wav"};
+constexpr int kOperations = 8;
 
 bool expectedAnswer(int operation, host::Result result) {
     switch (operation) {
         case 0:  // imGetInfo8: described, or refused while closing
-            return result == host::imNoErr || result == host::imFailure;
         case 1:  // imGetSourceVideo
             return result == host::imNoErr || result == host::imFailure;
-        default:  // imGetPreferredFrameSize
+        default:  // the rest: answered, or declined during a quiet or close
             return result == host::imNoErr || result == host::imUnsupported;
+    }
+}
+
+// The audio selectors, each into host planes of its own.
+host::Result audioOperation(hostsim::Host& host, void* clip, int operation, std::mt19937& random) {
+    hostsim::AudioPlanes planes(2, 4800);
+    hostsim::AudioPlanes minima(2, 4800);
+    switch (operation) {
+        case 3:
+            return hostsim::importAudio(host, clip, random() % 96000, 4800, planes.pointers());
+        case 4:
+            return hostsim::sequentialAudio(host, clip, 4800, planes.pointers());
+        case 5:
+            return hostsim::resetSequentialAudio(host, clip);
+        case 6:
+            return hostsim::channelLayout(host, clip).result;
+        default:
+            return hostsim::peakAudio(host, clip, 0, 200.0f, 400, planes.pointers(),
+                                      minima.pointers());
     }
 }
 
@@ -42,7 +65,7 @@ int hammer(hostsim::Host& host, void* clip, const hostsim::ClipInfo& info, unsig
     std::mt19937 random(seed);
     int unexpected = 0;
     do {
-        const int operation = static_cast<int>(random() % 3);
+        const int operation = static_cast<int>(random() % kOperations);
         host::Result result = host::imNoErr;
         if (operation == 0) {
             result = hostsim::getInfo(host, clip, 0).result;
@@ -54,8 +77,10 @@ int hammer(hostsim::Host& host, void* clip, const hostsim::ClipInfo& info, unsig
                 host.ppix().dispose(answer.ppix);
             }
             result = answer.result;
-        } else {
+        } else if (operation == 2) {
             result = hostsim::preferredFrameSize(host, clip, 0).result;
+        } else {
+            result = audioOperation(host, clip, operation, random);
         }
         if (!expectedAnswer(operation, result)) {
             ++unexpected;
@@ -79,8 +104,15 @@ TEST_F(ClipStressTest, SelectorsSurviveQuietReopenAndCloseAtRandomMoments) {
     const auto pause = [&](int maxMicros) {
         std::this_thread::sleep_for(std::chrono::microseconds(random() % maxMicros));
     };
-    const std::string path = fixturePath(kClip);
+    // Peaks are written beside the media: copies keep them out of the fixtures.
+    const TempFolder folder;
+    std::vector<std::string> paths;
+    for (const char* clip : kClips) {
+        paths.push_back((folder.path() / clip).string());
+        std::filesystem::copy_file(fixturePath(clip), paths.back());
+    }
     for (int round = 0; round < kRounds; ++round) {
+        const std::string& path = paths[static_cast<std::size_t>(round) % paths.size()];
         const hostsim::OpenAnswer opened = hostsim::openFile(host(), path, 0);
         ASSERT_EQ(opened.result, host::imNoErr);
         const hostsim::ClipInfo info = hostsim::getInfo(host(), opened.privateData, 0);
