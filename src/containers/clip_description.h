@@ -90,7 +90,9 @@ struct HdrMetadata {
 };
 
 // Whether a codec id is one of the uncompressed PCM family.
-inline bool isPcmCodec(int32_t codecId) { return codecId >= 0x10000 && codecId <= 0x10FFF; }
+inline bool isPcmCodec(int32_t codecId) {
+    return codecId >= 0x10000 && codecId <= 0x10FFF;
+}
 
 // The stereo fields of a stream from the "stereo_mode" metadata value, or
 // none when the value is not one the plug-in understands.
