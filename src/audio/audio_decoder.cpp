@@ -241,7 +241,9 @@ int64_t AudioDecoder::endAfter(int64_t from) {
     int64_t end = -1;
     for (int64_t frames = 0; frames < kDecodeGuardFrames && decodeNext(); ++frames) {
         if (position_ >= 0) {
-            end = position_ + frameSamples();
+            // A frame at another rate than the output's lasts its resampled length.
+            const int64_t rate = frame_->sample_rate > 0 ? frame_->sample_rate : outRate_;
+            end = position_ + frameSamples() * outRate_ / rate;
         }
     }
     return end;
