@@ -1,6 +1,7 @@
 #include "audio/audio_decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "platform/platform.h"
@@ -397,14 +398,16 @@ int64_t AudioDecoder::take(float* const* planes, int64_t maximum) {
         return n;
     }
     const int bytes = fn().av_get_bytes_per_sample(static_cast<AVSampleFormat>(inFormat_));
-    std::vector<const uint8_t*> inputs;
+    // Per frame: the input pointers live on the stack (channels are capped).
+    std::array<const uint8_t*, kMaxChannels> inputs{};
     if (fn().av_sample_fmt_is_planar(static_cast<AVSampleFormat>(inFormat_))) {
         for (int32_t c = 0; c < inChannels_; ++c) {
-            inputs.push_back(frame_->extended_data[c] + static_cast<int64_t>(consumed_) * bytes);
+            inputs[static_cast<std::size_t>(c)] =
+                frame_->extended_data[c] + static_cast<int64_t>(consumed_) * bytes;
         }
     } else {
-        inputs.push_back(frame_->extended_data[0] +
-                         static_cast<int64_t>(consumed_) * inChannels_ * bytes);
+        inputs[0] =
+            frame_->extended_data[0] + static_cast<int64_t>(consumed_) * inChannels_ * bytes;
     }
     const int rc = fn().swr_convert(resampler_.get(), reinterpret_cast<uint8_t* const*>(planes),
                                     static_cast<int>(maximum), inputs.data(), static_cast<int>(n));
