@@ -13,23 +13,9 @@
 # and slot K >= 1 is host stream V + K - 1. Usage: audio-acceptance.sh BUILD
 set -euo pipefail
 
-die() {
-    echo "[acceptance] error: $*" >&2
-    exit 2
-}
-
-[ $# -eq 1 ] || die "usage: audio-acceptance.sh BUILD"
-build=$(realpath -m "$1")
-ffmpeg_bin=$build/tools/ffmpeg
-ffprobe_bin=$build/tools/ffprobe
-host_bin=$build/bin/kestrova-host
-fixtures=$build/fixtures
-[ -x "$ffmpeg_bin" ] && [ -x "$host_bin" ] && [ -f "$fixtures/manifest.tsv" ] ||
-    die "build first (make build)"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-appdata=$work/appdata
-mkdir -p "$appdata"
+script=audio-acceptance.sh
+# shellcheck source=tools/acceptance-common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/acceptance-common.sh"
 
 # MPEG-TS lists each stream again under its program, hence the sort -u.
 video_streams() { # file

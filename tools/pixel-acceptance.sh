@@ -8,22 +8,9 @@
 # Usage: pixel-acceptance.sh BUILD
 set -euo pipefail
 
-die() {
-    echo "[acceptance] error: $*" >&2
-    exit 2
-}
-
-[ $# -eq 1 ] || die "usage: pixel-acceptance.sh BUILD"
-build=$(realpath -m "$1")
-ffmpeg_bin=$build/tools/ffmpeg
-host_bin=$build/bin/kestrova-host
-fixtures=$build/fixtures
-[ -x "$ffmpeg_bin" ] && [ -x "$host_bin" ] && [ -f "$fixtures/manifest.tsv" ] ||
-    die "build first (make build)"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-appdata=$work/appdata
-mkdir -p "$appdata"
+script=pixel-acceptance.sh
+# shellcheck source=tools/acceptance-common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/acceptance-common.sh"
 
 ff() { "$ffmpeg_bin" -hide_banner -nostdin -loglevel error -y "$@"; }
 # The scale filter's names for the matrices the importer tells apart.
