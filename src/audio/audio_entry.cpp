@@ -4,20 +4,15 @@
 
 namespace kestrova::host {
 
-AudioEntry::AudioEntry(void* record, std::size_t privateDataOffset, const char* selector) {
-    clip_ = record ? readField<ClipInstance*>(record, privateDataOffset) : nullptr;
-    if (!clip_) {
-        answer = imUnsupported;
-        return;
-    }
-    lock_.emplace(clip_, InstanceLock::Mode::Normal);
-    if (lock_->entered()) {
+AudioEntry::AudioEntry(void* record, std::size_t privateDataOffset, const char* selector)
+    : clip_(record, privateDataOffset) {
+    if (clip_) {
         return;
     }
     // Only a counted caller may read the instance; a quiet or close is then
     // what turned it away (a faulted clip is refused without a note).
     const bool quietOrClose =
-        selector && lock_->counted() && !clip_->failed && (clip_->quieting || clip_->closing);
+        selector && clip_.counted() && !clip_->failed && (clip_->quieting || clip_->closing);
     answer = quietOrClose ? noteDeclined(*clip_, selector) : imUnsupported;
 }
 

@@ -17,12 +17,11 @@ class AudioEntry {
     // away.
     AudioEntry(void* record, std::size_t privateDataOffset, const char* selector);
     std::optional<Result> answer;
-    ClipInstance* operator->() const { return clip_; }
+    ClipInstance* operator->() const { return clip_.operator->(); }
     ClipInstance& operator*() const { return *clip_; }
 
   private:
-    ClipInstance* clip_ = nullptr;
-    std::optional<InstanceLock> lock_;
+    LockedClip clip_;
 };
 
 // Zeroes `frames` floats in each of the first `channels` planes; a null

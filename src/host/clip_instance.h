@@ -166,6 +166,8 @@ class LockedClip {
   public:
     LockedClip(void* record, std::size_t privateDataOffset);
     explicit operator bool() const { return lock_ && lock_->entered(); }
+    // Counted in though perhaps refused: the instance may then still be read.
+    bool counted() const { return lock_ && lock_->counted(); }
     ClipInstance* operator->() const { return clip_; }
     ClipInstance& operator*() const { return *clip_; }
 
