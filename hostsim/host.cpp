@@ -33,11 +33,42 @@ std::vector<std::string> splitExtensions(const uint8_t* list, std::size_t bytes)
     return extensions;
 }
 
-// The pointer is volatile so the optimiser cannot see the write is to null
-// and replace it with a trap of its own.
+// Volatile operands keep the optimiser from seeing each fault coming and
+// putting a trap of its own in its place; the undefined-behaviour sanitizer
+// is off so the processor reports each one.
 int* volatile gNullTarget = nullptr;
-__attribute__((noinline, no_sanitize("undefined"))) void writeThroughNull() {
+volatile int gZero = 0;
+volatile bool gStopRecursion = false;
+// Results land here, so the optimiser cannot drop a call whose value is unused.
+volatile int gSink = 0;
+
+#define FAULTING __attribute__((noinline, no_sanitize("undefined")))
+FAULTING void writeThroughNull() {
     *gNullTarget = 1;
+}
+FAULTING int divideByZero() {
+    return 7 / gZero;
+}
+FAULTING int overflowStack() {
+    volatile char frame[512];
+    frame[0] = 1;
+    return gStopRecursion ? 0 : overflowStack() + frame[0];
+}
+
+void crash(Fault fault) {
+    switch (fault) {
+        case Fault::NullWrite:
+            writeThroughNull();
+            break;
+        case Fault::DivideByZero:
+            gSink = divideByZero();
+            break;
+        case Fault::StackOverflow:
+            gSink = overflowStack();
+            break;
+        case Fault::None:
+            break;
+    }
 }
 
 void setMember(std::set<Callback>& callbacks, Callback callback, bool member) {
@@ -141,9 +172,13 @@ bool Host::waitForHeldCall(Callback callback, std::chrono::milliseconds timeout)
     return heldChanged_.wait_for(lock, timeout, [&] { return blockedCallers_[callback] > 0; });
 }
 
-void Host::faultCallback(Callback callback, bool fault) {
+void Host::faultCallback(Callback callback, Fault fault) {
     std::lock_guard lock(mutex_);
-    setMember(faulting_, callback, fault);
+    if (fault == Fault::None) {
+        faulting_.erase(callback);
+    } else {
+        faulting_[callback] = fault;
+    }
 }
 
 void Host::enterCallback(Callback callback) {
@@ -154,9 +189,10 @@ void Host::enterCallback(Callback callback) {
         heldChanged_.wait(lock, [&] { return held_.count(callback) == 0; });
         --blockedCallers_[callback];
     }
-    if (faulting_.count(callback) != 0) {
+    if (const auto found = faulting_.find(callback); found != faulting_.end()) {
+        const Fault fault = found->second;
         lock.unlock();
-        writeThroughNull();
+        crash(fault);
     }
 }
 

@@ -43,6 +43,14 @@ enum class Callback : int32_t {
     PlanarBuffers,   // GetYUV420PlanarBuffers answers an error and null planes
 };
 
+// How a faulting callback crashes, as a broken host function would.
+enum class Fault : int32_t {
+    None,
+    NullWrite,     // writes through a null pointer
+    DivideByZero,  // integer division by zero
+    StackOverflow  // recurses without end
+};
+
 struct SuiteCounts {
     int32_t acquired = 0;
     int32_t released = 0;
@@ -109,9 +117,9 @@ class Host {
     void releaseCallback(Callback callback);
     // Waits until some caller is blocked in a held callback.
     bool waitForHeldCall(Callback callback, std::chrono::milliseconds timeout);
-    // A faulting callback writes through a null pointer, as a crashing host
-    // function would, on the thread that called it.
-    void faultCallback(Callback callback, bool fault);
+    // A faulting callback crashes the way `fault` says, on the thread that
+    // called it.
+    void faultCallback(Callback callback, Fault fault);
     SuiteCounts suiteCounts(std::string_view name) const;
     std::map<std::string, SuiteCounts> allSuiteCounts() const;
     // Memory blocks from the host's allocate function not yet disposed.
@@ -155,7 +163,7 @@ class Host {
     std::set<std::string, std::less<>> refused_;
     std::set<Callback> failing_;
     std::set<Callback> held_;
-    std::set<Callback> faulting_;
+    std::map<Callback, Fault> faulting_;
     std::map<Callback, int32_t> blockedCallers_;
     std::condition_variable heldChanged_;
     std::map<std::string, SuiteCounts, std::less<>> counts_;

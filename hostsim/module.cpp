@@ -31,7 +31,7 @@ fs::path makeFreshFolder(std::string& error) {
             return folder;
         }
     }
-    error = "cannot create a folder under " + base.string() + ": " + ec.message();
+    error = "cannot create a folder under " + platform::utf8FromPath(base) + ": " + ec.message();
     return {};
 }
 
@@ -50,7 +50,7 @@ std::unique_ptr<ModuleCopy> ModuleCopy::create(const fs::path& original, FfmpegF
     std::error_code ec;
     const fs::path source = fs::canonical(original, ec);
     if (ec) {
-        error = "cannot resolve " + original.string() + ": " + ec.message();
+        error = "cannot resolve " + platform::utf8FromPath(original) + ": " + ec.message();
         return nullptr;
     }
     fs::path folder = makeFreshFolder(error);
@@ -59,14 +59,20 @@ std::unique_ptr<ModuleCopy> ModuleCopy::create(const fs::path& original, FfmpegF
     }
     std::unique_ptr<ModuleCopy> copy(new ModuleCopy(folder, folder / source.filename()));
     if (!fs::copy_file(source, copy->modulePath_, ec)) {
-        error = "cannot copy " + source.string() + ": " + ec.message();
+        error = "cannot copy " + platform::utf8FromPath(source) + ": " + ec.message();
         return nullptr;
     }
     const fs::path ffmpegFolder = source.parent_path() / "ffmpeg";
     if (ffmpeg == FfmpegFolder::Linked && fs::is_directory(ffmpegFolder, ec)) {
+        // A copy where links need privileges the process lacks (Windows).
         fs::create_directory_symlink(ffmpegFolder, folder / "ffmpeg", ec);
         if (ec) {
-            error = "cannot link " + ffmpegFolder.string() + ": " + ec.message();
+            ec.clear();
+            fs::copy(ffmpegFolder, folder / "ffmpeg", ec);
+        }
+        if (ec) {
+            error =
+                "cannot link or copy " + platform::utf8FromPath(ffmpegFolder) + ": " + ec.message();
             return nullptr;
         }
     }
@@ -80,14 +86,14 @@ Module::Module(fs::path path, host::ImportEntryFn entry, std::unique_ptr<ModuleC
 Module::~Module() = default;
 
 std::unique_ptr<Module> Module::load(const fs::path& path, std::string& error) {
-    platform::LibraryHandle library = platform::loadLibrary(path.string(), error);
+    platform::LibraryHandle library = platform::loadLibrary(platform::utf8FromPath(path), error);
     if (!library) {
         return nullptr;
     }
     auto entry = reinterpret_cast<host::ImportEntryFn>(
         platform::findSymbol(library, host::kImportEntryName));
     if (!entry) {
-        error = path.string() + " does not export " + host::kImportEntryName;
+        error = platform::utf8FromPath(path) + " does not export " + host::kImportEntryName;
         return nullptr;
     }
     return std::unique_ptr<Module>(new Module(path, entry, nullptr));

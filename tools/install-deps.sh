@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=("$@")
 [ ${#packages[@]} -gt 0 ] || packages=(cmake ninja-build g++ make pkg-config libgtest-dev
-  libgmock-dev libbenchmark-dev libpng-dev python3 clang libclang-rt-14-dev)
+  libgmock-dev libbenchmark-dev zlib1g-dev python3 clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

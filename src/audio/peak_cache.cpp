@@ -6,6 +6,7 @@
 #include <fstream>
 #include <new>
 
+#include "platform/platform.h"
 #include "support/cache_signature.h"
 #include "support/file_replace.h"
 #include "support/little_endian.h"
@@ -78,7 +79,8 @@ std::filesystem::path peakCachePathFor(const std::string& mediaPath, int32_t aud
     if (mediaPath.empty()) {
         return {};
     }
-    return mediaPath + ".a" + std::to_string(std::max(audioStreamIndex, 0)) + ".kstpk";
+    return platform::pathFromUtf8(mediaPath + ".a" + std::to_string(std::max(audioStreamIndex, 0)) +
+                                  ".kstpk");
 }
 
 float clampToUnit(float value) {
@@ -104,7 +106,7 @@ PeakLoadResult PeakCache::load(const std::filesystem::path& path, const ContentS
     if (size < 0 || !in.seekg(0)) {
         return PeakLoadResult::Unreadable;
     }
-    return load(in, size, expected, requestedStream, path.string());
+    return load(in, size, expected, requestedStream, platform::utf8FromPath(path));
 }
 
 PeakLoadResult PeakCache::load(std::istream& in, int64_t size, const ContentState& expected,
@@ -202,17 +204,18 @@ bool PeakCache::save(const std::filesystem::path& path, const ContentState& stat
     switch (result) {
         case FileReplaceResult::Written:
             Logger::log(LogLevel::Info, "PeakCache::save: wrote %d ch x %lld points to %s",
-                        channels_, static_cast<long long>(pointCount_), path.string().c_str());
+                        channels_, static_cast<long long>(pointCount_),
+                        platform::utf8FromPath(path).c_str());
             return true;
         case FileReplaceResult::CannotOpen:
             Logger::log(LogLevel::Warning,
                         "PeakCache::save: cannot open %s for writing (cache not persisted)",
-                        path.string().c_str());
+                        platform::utf8FromPath(path).c_str());
             return false;
         case FileReplaceResult::WriteFailed:
             Logger::log(LogLevel::Warning,
                         "PeakCache::save: writing %s failed (cache not persisted)",
-                        path.string().c_str());
+                        platform::utf8FromPath(path).c_str());
             return false;
     }
     return false;

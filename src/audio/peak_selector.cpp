@@ -4,6 +4,7 @@
 #include "audio/audio_entry.h"
 #include "audio/audio_selectors.h"
 #include "audio/peak_scanner.h"
+#include "platform/platform.h"
 #include "support/logger.h"
 
 namespace kestrova::host {
@@ -75,7 +76,7 @@ void loadOrBuildPeaks(ClipInstance& clip) {
         if (state.size > 0 &&
             clip.peakCache.load(file, state, clip.mappedAudio) == PeakLoadResult::Loaded) {
             Logger::log(LogLevel::Info, "imGetPeakAudio: loaded peak cache from %s",
-                        file.string().c_str());
+                        platform::utf8FromPath(file).c_str());
             return;
         }
     }

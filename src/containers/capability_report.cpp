@@ -279,7 +279,7 @@ std::string writeOnce() {
         return {};
     }
     // Binary, so the line feeds reach the file unchanged on every platform.
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::ofstream file(platform::pathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!file) {
         Logger::log(LogLevel::Debug, "capability report: cannot write %s", path.c_str());
         return {};

@@ -9,20 +9,20 @@ namespace kestrova::ffmpeg {
 namespace {
 
 std::string lexicallyNormal(const std::filesystem::path& path) {
-    return path.lexically_normal().string();
+    return platform::utf8FromPath(path.lexically_normal());
 }
 
 }  // namespace
 
 std::string libraryFileName(const FfmpegLibrarySpec& library) {
-    return "lib" + std::string(library.baseName) + ".so." + std::to_string(library.expectedMajor);
+    return platform::sharedLibraryFileName(library.baseName, library.expectedMajor);
 }
 
 std::string bundledFfmpegDirectory(const std::string& moduleDirectory) {
     if (moduleDirectory.empty()) {
         return {};
     }
-    return lexicallyNormal(std::filesystem::path(moduleDirectory) / "ffmpeg");
+    return lexicallyNormal(platform::pathFromUtf8(moduleDirectory) / "ffmpeg");
 }
 
 std::string moduleFfmpegDirectory() {
@@ -30,7 +30,8 @@ std::string moduleFfmpegDirectory() {
     if (module.empty()) {
         return {};
     }
-    return bundledFfmpegDirectory(std::filesystem::path(module).parent_path().string());
+    return bundledFfmpegDirectory(
+        platform::utf8FromPath(platform::pathFromUtf8(module).parent_path()));
 }
 
 DiscoveryResult discoverFfmpeg(const std::string& ffmpegDirectory) {
@@ -79,7 +80,7 @@ DiscoveryResult discoverFfmpeg(const std::string& ffmpegDirectory) {
     }
     candidate.architectureOk = true;
     result.directory =
-        lexicallyNormal(std::filesystem::path(candidate.files.front().path).parent_path());
+        lexicallyNormal(platform::pathFromUtf8(candidate.files.front().path).parent_path());
     result.candidates.push_back(std::move(candidate));
     result.status = DiscoveryStatus::Ok;
     return result;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <fstream>
 
+#include "platform/platform.h"
+
 namespace kestrova::ffmpeg {
 namespace {
 
@@ -73,12 +75,12 @@ bool isX64ElfImage(std::istream& file) {
 }
 
 bool isX64PeImage(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(platform::pathFromUtf8(path), std::ios::binary);
     return file && isX64PeImage(file);
 }
 
 bool isX64ElfImage(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(platform::pathFromUtf8(path), std::ios::binary);
     return file && isX64ElfImage(file);
 }
 

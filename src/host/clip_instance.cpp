@@ -6,6 +6,7 @@
 #include "host/clip_registry.h"
 #include "host/fault_cleanup.h"
 #include "host/summary_overrides.h"
+#include "platform/platform.h"
 #include "support/logger.h"
 #include "support/preferences.h"
 #include "video/decoder_selection.h"
@@ -133,7 +134,8 @@ void ClipInstance::loadSeekIndexOnce() {
     }
     state.streamCount = mainDemuxer.demuxer()->nb_streams;
     if (seekIndex.load(accelerator, state) == SeekIndexLoadStatus::Ok) {
-        Logger::log(LogLevel::Debug, "loaded seek index from %s", accelerator.string().c_str());
+        Logger::log(LogLevel::Debug, "loaded seek index from %s",
+                    platform::utf8FromPath(accelerator).c_str());
     }
 }
 

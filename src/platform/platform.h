@@ -1,13 +1,17 @@
 // Every operating-system call the plug-in makes goes through here. The POSIX
-// implementation lives beside this header; a Win32 one can follow without
-// touching the subsystems. Texts are UTF-8 on this side of the boundary.
+// (posix_*.cpp) and Win32 (win32_*.cpp) implementations live beside this
+// header, chosen by the build. Texts are UTF-8 on this side of the boundary;
+// on Windows they become UTF-16 where they meet the system.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrova::platform {
 
@@ -27,6 +31,8 @@ bool pinOwnModule();
 // Full path of the running program, symbolic links resolved; empty when it
 // cannot be determined. Tools use it to find the module installed beside them.
 std::string executablePath();
+// File name of a versioned shared library: "libavutil.so.61", "avutil-61.dll".
+std::string sharedLibraryFileName(std::string_view baseName, int major);
 
 // ---- Environment and per-user folders ----
 std::optional<std::string> environmentVariable(const char* name);
@@ -38,8 +44,24 @@ bool setEnvironmentVariable(const char* name, const char* value);
 std::string localAppDataFolder();
 // The system's temporary folder, or empty.
 std::string temporaryFolder();
+#if defined(_WIN32)
+inline constexpr char kPathSeparator = '\\';
+#else
 inline constexpr char kPathSeparator = '/';
+#endif
+bool isPathSeparator(char c);
+// How lines end in the text files the plug-in writes for people to read.
+#if defined(_WIN32)
+inline constexpr const char* kLineEnd = "\r\n";
+#else
+inline constexpr const char* kLineEnd = "\n";
+#endif
 std::string joinPath(std::string_view a, std::string_view b);
+// A UTF-8 path as a filesystem path and back. Constructing a path from a
+// plain std::string would read it in the ANSI code page on Windows, so
+// files beside a non-ASCII path would never be found.
+std::filesystem::path pathFromUtf8(std::string_view utf8);
+std::string utf8FromPath(const std::filesystem::path& path);
 
 // ---- Files ----
 struct FileStatus {
@@ -57,6 +79,18 @@ bool createDirectories(const std::string& path);
 // Moves `from` onto `to`, replacing an existing file.
 bool replaceFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
+// std::fopen for a UTF-8 path; null on failure.
+std::FILE* openFile(const std::string& path, const char* mode);
+
+// ---- Processes (the tools and tests) ----
+// The program's arguments after its name, as UTF-8 (on Windows from the
+// UTF-16 command line: `argv` there is in the ANSI code page).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+// Runs a program with the given arguments, its standard output and errors
+// written to the named files, and waits for it. Returns its exit code, or -1
+// when it could not be started.
+int runProgram(const std::string& program, const std::vector<std::string>& arguments,
+               const std::string& outputPath, const std::string& errorPath);
 
 // ---- Threads and clocks ----
 uint32_t threadId();

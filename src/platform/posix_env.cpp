@@ -55,23 +55,4 @@ std::string temporaryFolder() {
     return "/tmp";
 }
 
-std::string joinPath(std::string_view a, std::string_view b) {
-    if (a.empty()) {
-        return std::string(b);
-    }
-    if (b.empty()) {
-        return std::string(a);
-    }
-    std::string joined(a);
-    const bool aEnds = joined.back() == kPathSeparator;
-    const bool bStarts = b.front() == kPathSeparator;
-    if (aEnds && bStarts) {
-        b.remove_prefix(1);
-    } else if (!aEnds && !bStarts) {
-        joined.push_back(kPathSeparator);
-    }
-    joined.append(b);
-    return joined;
-}
-
 }  // namespace kestrova::platform

@@ -73,4 +73,8 @@ bool removeFile(const std::string& path) {
     return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) {
+    return path.empty() || mode == nullptr ? nullptr : std::fopen(path.c_str(), mode);
+}
+
 }  // namespace kestrova::platform

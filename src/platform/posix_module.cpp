@@ -69,6 +69,10 @@ void freeLibrary(LibraryHandle library) {
     }
 }
 
+std::string sharedLibraryFileName(std::string_view baseName, int major) {
+    return "lib" + std::string(baseName) + ".so." + std::to_string(major);
+}
+
 bool pinOwnModule() {
     const link_map* module = ownModule();
     if (module == nullptr) {

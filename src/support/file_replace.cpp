@@ -24,9 +24,11 @@ FileReplaceResult writeFileReplacing(const std::filesystem::path& target,
     }
     bool written = write(out) && out.flush().good();
     out.close();
-    written = written && !out.fail() && platform::replaceFile(temporary.string(), target.string());
+    written =
+        written && !out.fail() &&
+        platform::replaceFile(platform::utf8FromPath(temporary), platform::utf8FromPath(target));
     if (!written) {
-        platform::removeFile(temporary.string());
+        platform::removeFile(platform::utf8FromPath(temporary));
         return FileReplaceResult::WriteFailed;
     }
     return FileReplaceResult::Written;

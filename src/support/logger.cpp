@@ -64,7 +64,7 @@ void openLocked(LogState& s, const char* baseName) {
     }
     platform::createDirectories(dir);
     s.path = platform::joinPath(dir, std::string(baseName ? baseName : "Kestrova") + ".log");
-    s.file = std::fopen(s.path.c_str(), "a+");
+    s.file = platform::openFile(s.path, "a+b");
     if (!s.file) {
         return;
     }
@@ -88,7 +88,7 @@ void rotateIfFullLocked(LogState& s) {
     const std::string previous = s.path + ".1";
     platform::removeFile(previous);
     platform::replaceFile(s.path, previous);
-    s.file = std::fopen(s.path.c_str(), "a+");
+    s.file = platform::openFile(s.path, "a+b");
 }
 
 void formatTimestamp(char (&out)[32]) {
@@ -200,8 +200,8 @@ void Logger::writeLine(LogLevel level, const char* text, std::size_t length) {
         if (!s.file) {
             return;
         }
-        const int written = std::fprintf(s.file, "%s [%s] [t%lu] %.*s\n", timestamp, tag(value),
-                                         thread, printable, text);
+        const int written = std::fprintf(s.file, "%s [%s] [t%lu] %.*s%s", timestamp, tag(value),
+                                         thread, printable, text, platform::kLineEnd);
         if (written > 0) {
             s.bytesWritten += written;
         }
@@ -240,7 +240,7 @@ void Logger::writeRaw(const char* text) {
     const bool locked = s.mutex.try_lock();
     if (locked && s.file) {
         std::fputs(text, s.file);
-        std::fputc('\n', s.file);
+        std::fputs(platform::kLineEnd, s.file);
         std::fflush(s.file);
         s.mutex.unlock();
         return;

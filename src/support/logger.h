@@ -4,6 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// mingw's g++ checks "printf" formats against the system C library's;
+// the build uses the C99 family (__USE_MINGW_ANSI_STDIO), checked as gnu_printf.
+#if defined(__MINGW32__)
+#define KESTROVA_PRINTF gnu_printf
+#else
+#define KESTROVA_PRINTF printf
+#endif
+
 namespace kestrova {
 
 enum class LogLevel : int32_t { Off = 0, Error = 1, Warning = 2, Info = 3, Debug = 4, Trace = 5 };
@@ -14,7 +22,8 @@ class Logger {
     static int32_t level();
     static bool enabled(LogLevel level) { return static_cast<int32_t>(level) <= Logger::level(); }
     static void setLevel(int32_t level);
-    static void log(LogLevel level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+    static void log(LogLevel level, const char* format, ...)
+        __attribute__((format(KESTROVA_PRINTF, 2, 3)));
     // Writes ready text as one line at `level` (no formatting of the text).
     static void writeLine(LogLevel level, const char* text, std::size_t length);
     static void close();

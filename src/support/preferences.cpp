@@ -123,7 +123,7 @@ std::optional<Preferences> readPreferencesFile(const std::string& path) {
     if (path.empty()) {
         return std::nullopt;
     }
-    std::ifstream in(path);
+    std::ifstream in(platform::pathFromUtf8(path));
     if (!in.is_open()) {
         return std::nullopt;
     }

@@ -55,7 +55,7 @@ SeekIndexLoadStatus SeekIndex::load(const std::filesystem::path& acceleratorPath
     if (!in.is_open()) {
         return SeekIndexLoadStatus::FileNotFound;
     }
-    return load(in, expected, acceleratorPath.string());
+    return load(in, expected, platform::utf8FromPath(acceleratorPath));
 }
 
 SeekIndexLoadStatus SeekIndex::load(std::istream& in, const ContentState& expected,
@@ -169,10 +169,7 @@ int64_t SeekIndex::medianSpacing() const {
     return *middle;
 }
 
-bool SeekIndex::retarget(const std::filesystem::path& mediaPath,
-                         const std::filesystem::path& acceleratorPath) {
-    const std::string accelerator = acceleratorPath.string();
-    const std::string media = mediaPath.string();
+bool SeekIndex::retarget(const std::string& media, const std::string& accelerator) {
     if (!platform::fileStatus(accelerator)) {
         Logger::log(LogLevel::Warning, "SeekIndex::retarget: accelerator not found at %s",
                     accelerator.c_str());
@@ -187,15 +184,15 @@ bool SeekIndex::retarget(const std::filesystem::path& mediaPath,
     return true;
 }
 
-std::filesystem::path acceleratorPathFor(const std::filesystem::path& mediaPath) {
-    std::filesystem::path result = mediaPath;
+std::filesystem::path acceleratorPathFor(const std::string& mediaPath) {
+    std::filesystem::path result = platform::pathFromUtf8(mediaPath);
     result.replace_extension("kstidx");
     return result;
 }
 
-ContentState contentStateOf(const std::filesystem::path& mediaPath) {
+ContentState contentStateOf(const std::string& mediaPath) {
     ContentState state;
-    const auto status = platform::fileStatus(mediaPath.string());
+    const auto status = platform::fileStatus(mediaPath);
     if (!status) {
         return state;
     }

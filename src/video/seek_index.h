@@ -54,8 +54,7 @@ class SeekIndex {
     std::optional<SeekIndexEntry> entryForFrame(int64_t frameIndex) const;
     int64_t medianSpacing() const;
     // Checks that both files exist; nothing is rewritten.
-    static bool retarget(const std::filesystem::path& mediaPath,
-                         const std::filesystem::path& acceleratorPath);
+    static bool retarget(const std::string& mediaPath, const std::string& acceleratorPath);
 
     std::vector<SeekIndexEntry> entries;
     int32_t streamIndex = -1;
@@ -63,9 +62,9 @@ class SeekIndex {
 };
 
 // The media path with its extension replaced by "kstidx".
-std::filesystem::path acceleratorPathFor(const std::filesystem::path& mediaPath);
+std::filesystem::path acceleratorPathFor(const std::string& mediaPath);
 // Size and time of the media file; all zero when it cannot be queried.
 // The stream count is left for the caller.
-ContentState contentStateOf(const std::filesystem::path& mediaPath);
+ContentState contentStateOf(const std::string& mediaPath);
 
 }  // namespace kestrova

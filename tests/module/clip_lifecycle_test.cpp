@@ -62,30 +62,65 @@ TEST_F(ClipModuleTest, CloseLetsQueuedSelectorsLeaveBeforeFreeing) {
     EXPECT_EQ(occurrences(text, "imCloseFile: leaking instance"), 0) << text;
 }
 
-TEST_F(ClipModuleTest, FaultInsideAClipLeavesItRefusingButClosable) {
-    const hostsim::OpenAnswer opened = hostsim::openFile(host(), fixturePath("h264_closed.mkv"), 0);
-    ASSERT_EQ(opened.result, host::imNoErr);
-    host().faultCallback(Callback::CreateString, true);
-    EXPECT_EQ(hostsim::getInfo(host(), opened.privateData, 0).result, host::imFailure);
-    host().faultCallback(Callback::CreateString, false);
+struct FaultCase {
+    hostsim::Fault fault;
+    const char* logged;  // the fault's line in the log
+};
 
-    // The fault skipped the lock's release; later selectors must not wait on it.
-    const auto info =
-        answerWithin10s([&] { return hostsim::getInfo(host(), opened.privateData, 0).result; });
-    ASSERT_TRUE(info.has_value()) << "imGetInfo8 hangs after a fault inside the clip";
-    EXPECT_EQ(*info, host::imFailure);
-    EXPECT_EQ(hostsim::preferredFrameSize(host(), opened.privateData, 0).result,
-              host::imUnsupported);
-    EXPECT_EQ(hostsim::quietFile(host(), opened.privateData), host::imNoErr);
-    const auto closed =
-        answerWithin10s([&] { return hostsim::closeFile(host(), opened.privateData); });
-    ASSERT_TRUE(closed.has_value()) << "imCloseFile hangs after a fault inside the clip";
-    EXPECT_EQ(*closed, host::imNoErr);
+class ClipFaultTest : public ClipModuleTest, public ::testing::WithParamInterface<FaultCase> {};
+
+// A host function that crashes inside a selector: the selector answers its
+// error, the clip refuses everything but its close, and the module goes on
+// serving other clips, twice over on the same thread.
+TEST_P(ClipFaultTest, FaultInsideAClipLeavesItRefusingButClosable) {
+    for (int round = 0; round < 2; ++round) {
+        const hostsim::OpenAnswer opened =
+            hostsim::openFile(host(), fixturePath("h264_closed.mkv"), 0);
+        ASSERT_EQ(opened.result, host::imNoErr);
+        host().faultCallback(Callback::CreateString, GetParam().fault);
+        EXPECT_EQ(hostsim::getInfo(host(), opened.privateData, 0).result, host::imFailure);
+        host().faultCallback(Callback::CreateString, hostsim::Fault::None);
+
+        // The fault skipped the lock's release; later selectors must not wait on it.
+        const auto info =
+            answerWithin10s([&] { return hostsim::getInfo(host(), opened.privateData, 0).result; });
+        ASSERT_TRUE(info.has_value()) << "imGetInfo8 hangs after a fault inside the clip";
+        EXPECT_EQ(*info, host::imFailure);
+        EXPECT_EQ(hostsim::preferredFrameSize(host(), opened.privateData, 0).result,
+                  host::imUnsupported);
+        EXPECT_EQ(hostsim::quietFile(host(), opened.privateData), host::imNoErr);
+        const auto closed =
+            answerWithin10s([&] { return hostsim::closeFile(host(), opened.privateData); });
+        ASSERT_TRUE(closed.has_value()) << "imCloseFile hangs after a fault inside the clip";
+        EXPECT_EQ(*closed, host::imNoErr);
+
+        const OpenClip other(host(), fixturePath("h264_closed.mkv"));
+        ASSERT_EQ(other.answer.result, host::imNoErr);
+        EXPECT_EQ(hostsim::getInfo(host(), other.answer.privateData, 0).result, host::imNoErr);
+    }
     const std::string text = log();
-    EXPECT_EQ(occurrences(text, "access violation (0xC0000005) stopped at the host boundary"), 1)
-        << text;
-    EXPECT_EQ(occurrences(text, "imCloseFile: destroying instance for"), 1) << text;
+    EXPECT_EQ(occurrences(text, GetParam().logged), 2) << text;
+    EXPECT_EQ(occurrences(text, "imCloseFile: destroying instance for"), 4) << text;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ClipFaultTest,
+    ::testing::Values(FaultCase{hostsim::Fault::NullWrite,
+                                "access violation (0xC0000005) stopped at the host boundary"},
+                      FaultCase{hostsim::Fault::DivideByZero,
+                                "integer divide by zero (0xC0000094) stopped at the host boundary"},
+                      FaultCase{hostsim::Fault::StackOverflow,
+                                "host boundary: stack overflow, call aborted"}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) {
+        switch (info.param.fault) {
+            case hostsim::Fault::NullWrite:
+                return "NullWrite";
+            case hostsim::Fault::DivideByZero:
+                return "DivideByZero";
+            default:
+                return "StackOverflow";
+        }
+    });
 
 // Decodes H.264 on FFmpeg's own threads, so it stays out of the thread
 // sanitizer pass, which runs the ClipModuleTest cases.

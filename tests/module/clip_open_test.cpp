@@ -50,10 +50,13 @@ INSTANTIATE_TEST_SUITE_P(
 // full probe still finds the native container.
 TEST_F(ClipModuleTest, IsoMediaExtensionIsCaseBlindAndNeedsADot) {
     TempFolder folder;
+    // One folder each: Windows drops a trailing dot, so "clip." is "clip" there.
+    int copies = 0;
     const auto copy = [&](const char* name) {
-        const auto path = folder.path() / name;
-        std::filesystem::copy_file(fixturePath("h264_closed.mov"), path);
-        return path.string();
+        const auto subfolder = folder.path() / std::to_string(++copies);
+        std::filesystem::create_directory(subfolder);
+        std::filesystem::copy_file(fixturePath("h264_closed.mov"), subfolder / name);
+        return (subfolder / name).string();
     };
     for (const char* name : {"CLIP.MOV", "clip", "clip."}) {
         OpenClip clip(host(), copy(name));

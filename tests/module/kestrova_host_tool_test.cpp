@@ -15,7 +15,7 @@ TEST(KestrovaHostToolTest, FormatsListsOneLinePerFamilyAtTheLogLevelAsked) {
     TempFolder appData;
     std::filesystem::create_directories(appData.path() / "Kestrova");
     const std::filesystem::path prefs = appData.path() / "Kestrova" / "kestrova.prefs";
-    std::ofstream(prefs) << "frameCacheMiB=256\n logLevel = 1 # quiet\n# note\n";
+    std::ofstream(prefs, std::ios::binary) << "frameCacheMiB=256\n logLevel = 1 # quiet\n# note\n";
     const ToolRun run =
         runTool({"--appdata", appData.path().string(), "--log-level", "4", "formats"});
     ASSERT_EQ(run.exitCode, 0) << run.err;

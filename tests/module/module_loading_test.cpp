@@ -39,15 +39,13 @@ TEST(ModuleLoadingDeathTest, HostHandlerRunsAfterTheModuleIsUnloaded) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            struct sigaction action {};
-            action.sa_handler = [](int) { std::_Exit(42); };
-            sigemptyset(&action.sa_mask);
-            sigaction(SIGSEGV, &action, nullptr);
+            std::signal(SIGSEGV, [](int) { std::_Exit(42); });
             std::string error;
             const auto copy =
                 hostsim::ModuleCopy::create(kModulePath, hostsim::FfmpegFolder::Missing, error);
             platform::LibraryHandle library =
-                copy ? platform::loadLibrary(copy->modulePath().string(), error) : nullptr;
+                copy ? platform::loadLibrary(platform::utf8FromPath(copy->modulePath()), error)
+                     : nullptr;
             const auto entry = reinterpret_cast<host::ImportEntryFn>(
                 library ? platform::findSymbol(library, host::kImportEntryName) : nullptr);
             // From a thread that then ends, as host workers do: its per-thread

@@ -20,8 +20,14 @@
 
 namespace kestrova::moduletest {
 
-inline const std::filesystem::path kModulePath = KESTROVA_BINARY_DIR "/bin/Kestrova.prm";
-inline const std::filesystem::path kToolPath = KESTROVA_BINARY_DIR "/bin/kestrova-host";
+#if defined(_WIN32)
+inline constexpr const char* kProgramSuffix = ".exe";
+#else
+inline constexpr const char* kProgramSuffix = "";
+#endif
+inline const std::filesystem::path kModulePath = test::buildFolder() / "bin" / "Kestrova.prm";
+inline const std::filesystem::path kToolPath =
+    test::buildFolder() / "bin" / (std::string("kestrova-host") + kProgramSuffix);
 
 using test::readFile;
 using TempFolder = test::TempDir;
@@ -88,8 +94,13 @@ inline std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-// A run of kestrova-host with its output. The shell records the exit code in
-// a file, so no process API is needed here.
+// A program's text output with Windows line ends read as plain line feeds.
+inline std::string withoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// A run of kestrova-host with its output.
 struct ToolRun {
     int exitCode = -1;
     std::string out;
@@ -97,27 +108,11 @@ struct ToolRun {
 };
 
 inline ToolRun runTool(const std::vector<std::string>& arguments) {
-    auto quoted = [](const std::string& word) {
-        std::string text = "'";
-        for (char c : word) {
-            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        }
-        return text + "'";
-    };
     TempFolder capture;
-    const std::filesystem::path out = capture.path() / "out", err = capture.path() / "err",
-                                code = capture.path() / "code";
-    std::string command = quoted(kToolPath.string());
-    for (const std::string& argument : arguments) {
-        command += " " + quoted(argument);
-    }
-    command += " >" + quoted(out) + " 2>" + quoted(err) + "; echo $? >" + quoted(code);
-    ToolRun run;
-    const std::string codeText = std::system(command.c_str()) == 0 ? readFile(code) : "";
-    if (!codeText.empty()) {
-        run = {std::stoi(codeText), readFile(out), readFile(err)};
-    }
-    return run;
+    const std::filesystem::path out = capture.path() / "out", err = capture.path() / "err";
+    const int code = platform::runProgram(platform::utf8FromPath(kToolPath), arguments,
+                                          platform::utf8FromPath(out), platform::utf8FromPath(err));
+    return {code, withoutCarriageReturns(readFile(out)), withoutCarriageReturns(readFile(err))};
 }
 
 }  // namespace kestrova::moduletest

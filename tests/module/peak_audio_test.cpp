@@ -7,6 +7,8 @@
 
 #include "audio_records.h"
 #include "clip_test_support.h"
+#include "frame_records.h"
+#include "platform/platform.h"
 
 namespace kestrova::moduletest {
 namespace {
@@ -97,6 +99,40 @@ TEST_F(PeakModuleTest, NoAudioGivesZeroPeaks) {
     const Peaks peaks = peaksOf(host(), fixturePath("ffv1.mkv"), 200.0f, 50);
     EXPECT_EQ(peaks.result, host::imNoErr);
     EXPECT_NE(log().find("imGetPeakAudio[no track]: Empty_Audio peaks"), std::string::npos);
+}
+
+// The files the module keeps beside the media are found beside a path that
+// is not ASCII: on Windows such a path survives only as UTF-16.
+TEST_F(PeakModuleTest, FilesBesideANonAsciiPathAreFound) {
+    const TempFolder folder;
+    const std::string name = "\u043a\u043b\u0438\u043f \u65e5\u672c";  // "клип 日本"
+    const std::string media = platform::joinPath(folder.str(), name + ".mkv");
+    std::filesystem::copy_file(fixturePath("h264_closed.mkv"), platform::pathFromUtf8(media));
+    // An accelerator for some other version of the file: found, then refused.
+    const std::string accelerator = platform::joinPath(folder.str(), name + ".kstidx");
+    std::ofstream(platform::pathFromUtf8(accelerator), std::ios::binary)
+        .write("KSTX\1\0\0\0\1\0\0\0\0\0\0\0", 16)
+        .write(std::string(20, '\0').data(), 20);
+
+    ASSERT_EQ(peaksOf(host(), media, 200.0f, 100).result, host::imNoErr);
+    EXPECT_TRUE(std::filesystem::exists(platform::pathFromUtf8(media + ".a1.kstpk")));
+    ASSERT_EQ(peaksOf(host(), media, 200.0f, 100).result, host::imNoErr);
+    {
+        OpenClip clip(host(), media);
+        ASSERT_EQ(clip.answer.result, host::imNoErr);
+        const hostsim::ClipInfo info = hostsim::getInfo(host(), clip.clip(), 0);
+        ASSERT_EQ(hostsim::getIndPixelFormat(host(), clip.clip(), 0).result, host::imNoErr);
+        const hostsim::SourceVideoAnswer frame = hostsim::getSourceVideo(
+            host(), clip.clip(), hostsim::frameTicks(3, info.frameRateNum, info.frameRateDen), {});
+        EXPECT_EQ(frame.result, host::imNoErr);
+        if (frame.ppix) {
+            host().ppix().dispose(frame.ppix);
+        }
+    }
+    const std::string text = log();
+    EXPECT_EQ(occurrences(text, "imGetPeakAudio: loaded peak cache from " + media), 1) << text;
+    EXPECT_EQ(occurrences(text, "SeekIndex::load: content state mismatch for " + accelerator), 1)
+        << text;
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 namespace kestrova::test {
 
 inline std::string fixturePath(const std::string& name) {
-    return std::string(KESTROVA_BINARY_DIR) + "/fixtures/" + name;
+    return platform::utf8FromPath(buildFolder() / "fixtures" / name);
 }
 
 // A fixture name as a test name: anything but letters and digits becomes '_'.

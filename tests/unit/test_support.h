@@ -1,12 +1,15 @@
 // Helpers shared by the unit tests.
 #pragma once
 
-#include <cstdlib>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace kestrova::test {
 
@@ -14,8 +17,13 @@ namespace kestrova::test {
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrova-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
+        static std::atomic<unsigned> counter{0};
+        std::random_device random;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        do {
+            path_ = base / ("kestrova-" + std::to_string(random()) + "-" +
+                            std::to_string(counter.fetch_add(1)));
+        } while (!std::filesystem::create_directory(path_));
     }
     ~TempDir() {
         std::error_code ignored;
@@ -24,7 +32,7 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
+    std::string str() const { return platform::utf8FromPath(path_); }
 
   private:
     std::filesystem::path path_;
@@ -33,22 +41,12 @@ class TempDir {
 // Sets an environment variable for the scope, restoring the old value after.
 class ScopedEnv {
   public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
+    ScopedEnv(const char* name, const char* value)
+        : name_(name), old_(platform::environmentVariable(name)) {
+        platform::setEnvironmentVariable(name, value);
     }
     ~ScopedEnv() {
-        if (old_) {
-            setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
+        platform::setEnvironmentVariable(name_.c_str(), old_ ? old_->c_str() : nullptr);
     }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
@@ -57,6 +55,11 @@ class ScopedEnv {
     std::string name_;
     std::optional<std::string> old_;
 };
+
+// The build folder: the test programs run from its bin/ folder.
+inline std::filesystem::path buildFolder() {
+    return platform::pathFromUtf8(platform::executablePath()).parent_path().parent_path();
+}
 
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

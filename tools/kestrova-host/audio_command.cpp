@@ -11,6 +11,7 @@
 #include "clip_audio.h"
 #include "commands.h"
 #include "json_writer.h"
+#include "platform/platform.h"
 #include "wav_output.h"
 
 namespace kestrova::cli {
@@ -70,8 +71,8 @@ bool readAll(const ClipAudio& clip, const GlobalOptions& options, int64_t start,
         done += frames;
         std::string error;
         if (wav && !wav->append(planes.pointers(), frames, error)) {
-            std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n", options.out->c_str(),
-                         error.c_str());
+            std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n",
+                         platform::utf8FromPath(*options.out).c_str(), error.c_str());
             return false;
         }
     }
@@ -149,8 +150,8 @@ int runAudio(const GlobalOptions& options, const std::vector<std::string>& argum
     std::string error;
     if (options.out && !wav.open(*options.out, report.channels, report.sampleRate,
                                  speakerMask(report.labels), error)) {
-        std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n", options.out->c_str(),
-                     error.c_str());
+        std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n",
+                     platform::utf8FromPath(*options.out).c_str(), error.c_str());
         return kExitUsage;
     }
     if (options.sequential) {
@@ -159,8 +160,8 @@ int runAudio(const GlobalOptions& options, const std::vector<std::string>& argum
     if (!readAll(*clip, options, start, report, options.out ? &wav : nullptr) ||
         (options.out && !wav.finish(error))) {
         if (!error.empty()) {
-            std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n", options.out->c_str(),
-                         error.c_str());
+            std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n",
+                         platform::utf8FromPath(*options.out).c_str(), error.c_str());
         }
         return kExitImporterFailed;
     }

@@ -136,9 +136,9 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             return false;
         }
         if (name == "--module") {
-            out.options.module = *value;
+            out.options.module = platform::pathFromUtf8(*value);
         } else if (name == "--appdata") {
-            out.options.appData = *value;
+            out.options.appData = platform::pathFromUtf8(*value);
         } else if (name == "--log-level") {
             int32_t level = 0;
             if (!parseLogLevel(*value, level)) {
@@ -170,9 +170,9 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             }
             out.options.format = format;
         } else if (name == "--out") {
-            out.options.out = *value;
+            out.options.out = platform::pathFromUtf8(*value);
         } else if (name == "--sheet") {
-            out.options.sheet = *value;
+            out.options.sheet = platform::pathFromUtf8(*value);
         } else if (name == "--shuffle") {
             uint64_t seed = 0;
             if (!parseDecimal(*value, seed)) {
@@ -204,7 +204,7 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             }
             out.options.peakRate = rate;
         } else if (name == "--png") {
-            out.options.png = *value;
+            out.options.png = platform::pathFromUtf8(*value);
         } else if (name == "--width") {
             int32_t width = 0;
             if (!parseDecimal(*value, width) || width < 16 || width > 16384) {
@@ -232,7 +232,7 @@ std::filesystem::path modulePath(const GlobalOptions& options) {
     if (!options.module.empty()) {
         return options.module;
     }
-    const std::filesystem::path program = platform::executablePath();
+    const std::filesystem::path program = platform::pathFromUtf8(platform::executablePath());
     return program.empty() ? std::filesystem::path("Kestrova.prm")
                            : program.parent_path() / "Kestrova.prm";
 }

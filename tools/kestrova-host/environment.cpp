@@ -33,7 +33,7 @@ bool writeLogLevel(const fs::path& appData, int32_t level, std::string& error) {
     std::error_code ec;
     fs::create_directories(folder, ec);
     std::vector<std::string> lines;
-    if (std::ifstream in(prefs); in) {
+    if (std::ifstream in(prefs, std::ios::binary); in) {
         for (std::string line; std::getline(in, line);) {
             if (lineKey(line) != "logLevel") {
                 lines.push_back(std::move(line));
@@ -44,18 +44,18 @@ bool writeLogLevel(const fs::path& appData, int32_t level, std::string& error) {
     // Written beside the file and moved over it, so a failed write loses nothing.
     const fs::path temporary = folder / "kestrova.prefs.new";
     {
-        std::ofstream out(temporary, std::ios::trunc);
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         for (const std::string& line : lines) {
             out << line << '\n';
         }
         if (!out.flush()) {
-            error = "cannot write " + temporary.string();
+            error = "cannot write " + platform::utf8FromPath(temporary);
             return false;
         }
     }
     fs::rename(temporary, prefs, ec);
     if (ec) {
-        error = "cannot replace " + prefs.string() + ": " + ec.message();
+        error = "cannot replace " + platform::utf8FromPath(prefs) + ": " + ec.message();
         return false;
     }
     return true;
@@ -71,10 +71,11 @@ bool applyEnvironment(const GlobalOptions& options, std::string& error) {
             fs::create_directories(folder, ec);
         }
         if (ec || !fs::is_directory(folder, ec)) {
-            error = "cannot create " + options.appData->string();
+            error = "cannot create " + platform::utf8FromPath(*options.appData);
             return false;
         }
-        if (!platform::setEnvironmentVariable("LOCALAPPDATA", folder.c_str())) {
+        if (!platform::setEnvironmentVariable("LOCALAPPDATA",
+                                              platform::utf8FromPath(folder).c_str())) {
             error = "cannot set LOCALAPPDATA";
             return false;
         }

@@ -14,6 +14,7 @@
 #include "contact_sheet.h"
 #include "json_writer.h"
 #include "picture_view.h"
+#include "platform/platform.h"
 #include "png_output.h"
 
 namespace kestrova::cli {
@@ -101,8 +102,8 @@ int runFrames(const GlobalOptions& options, const std::vector<std::string>& argu
     }
     std::error_code ec;
     if (options.out && !std::filesystem::create_directories(*options.out, ec) && ec) {
-        std::fprintf(stderr, "kestrova-host: cannot create %s: %s\n", options.out->c_str(),
-                     ec.message().c_str());
+        std::fprintf(stderr, "kestrova-host: cannot create %s: %s\n",
+                     platform::utf8FromPath(*options.out).c_str(), ec.message().c_str());
         return kExitUsage;
     }
     int exitCode = kExitOk;
@@ -154,8 +155,8 @@ int runFrames(const GlobalOptions& options, const std::vector<std::string>& argu
     if (options.sheet && !sheet.empty()) {
         std::string error;
         if (!writePng(*options.sheet, sheet.render(), error)) {
-            std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n", options.sheet->c_str(),
-                         error.c_str());
+            std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n",
+                         platform::utf8FromPath(*options.sheet).c_str(), error.c_str());
             exitCode = kExitImporterFailed;
         }
     }

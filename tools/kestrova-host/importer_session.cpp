@@ -17,7 +17,7 @@ std::filesystem::path importerLog() {
     if (base.empty()) {
         base = platform::temporaryFolder();
     }
-    return std::filesystem::path(base) / "Kestrova" / "logs" / "Kestrova.log";
+    return platform::pathFromUtf8(base) / "Kestrova" / "logs" / "Kestrova.log";
 }
 
 std::uintmax_t fileSize(const std::filesystem::path& path) {
@@ -36,8 +36,8 @@ std::unique_ptr<ImporterSession> ImporterSession::start(const GlobalOptions& opt
     std::unique_ptr<ImporterSession> session(new ImporterSession);
     session->module_ = hostsim::Module::load(path, error);
     if (!session->module_) {
-        std::fprintf(stderr, "kestrova-host: cannot load the importer %s: %s\n", path.c_str(),
-                     error.c_str());
+        std::fprintf(stderr, "kestrova-host: cannot load the importer %s: %s\n",
+                     platform::utf8FromPath(path).c_str(), error.c_str());
         return nullptr;
     }
     session->log_ = importerLog();
@@ -53,7 +53,8 @@ std::unique_ptr<ImporterSession> ImporterSession::start(const GlobalOptions& opt
     std::fprintf(stderr, "kestrova-host: imInit answered %d\n", answer);
     const std::string reason = session->lastLogLine("FFmpeg unavailable");
     if (reason.empty()) {
-        std::fprintf(stderr, "kestrova-host: no FFmpeg failure in %s\n", session->log_.c_str());
+        std::fprintf(stderr, "kestrova-host: no FFmpeg failure in %s\n",
+                     platform::utf8FromPath(session->log_).c_str());
     } else {
         std::fprintf(stderr, "%s\n", reason.c_str());
     }
@@ -94,7 +95,7 @@ std::filesystem::path importerDataFile(const char* name) {
     if (base.empty()) {
         return {};
     }
-    return std::filesystem::path(base) / "Kestrova" / name;
+    return platform::pathFromUtf8(base) / "Kestrova" / name;
 }
 
 }  // namespace kestrova::cli

@@ -6,6 +6,7 @@
 
 #include "cli_options.h"
 #include "commands.h"
+#include "platform/platform.h"
 
 using namespace kestrova::cli;
 
@@ -22,7 +23,7 @@ int usageError(const std::string& message) {
 int main(int argc, char** argv) {
     CommandLine line;
     std::string error;
-    if (!parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), line, error)) {
+    if (!parseCommandLine(kestrova::platform::commandLineArguments(argc, argv), line, error)) {
         return usageError(error);
     }
     // "help" and "help COMMAND" are the same as --help without and with a command.

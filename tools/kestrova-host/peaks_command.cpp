@@ -14,6 +14,7 @@
 #include "clip_audio.h"
 #include "commands.h"
 #include "json_writer.h"
+#include "platform/platform.h"
 #include "png_output.h"
 #include "waveform.h"
 
@@ -45,12 +46,12 @@ std::string cacheFileName(const std::string& media, int32_t audioStream) {
 std::vector<int32_t> cachedStreams(const std::string& media) {
     namespace fs = std::filesystem;
     const fs::path path(media);
-    const std::string prefix = path.filename().string() + ".a", suffix = ".kstpk";
+    const std::string prefix = platform::utf8FromPath(path.filename()) + ".a", suffix = ".kstpk";
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     std::vector<int32_t> streams;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = platform::utf8FromPath(it->path().filename());
         if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0 ||
             !name.ends_with(suffix)) {
             continue;
@@ -161,8 +162,8 @@ int runPeaks(const GlobalOptions& options, const std::vector<std::string>& argum
         !writePng(*options.png,
                   drawWaveform(lanes, report.points, options.width.value_or(kDefaultWidth)),
                   error)) {
-        std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n", options.png->c_str(),
-                     error.c_str());
+        std::fprintf(stderr, "kestrova-host: cannot write %s: %s\n",
+                     platform::utf8FromPath(*options.png).c_str(), error.c_str());
         return kExitImporterFailed;
     }
     return report.answer == host::imNoErr ? kExitOk : kExitImporterFailed;

@@ -1,4 +1,4 @@
-// Writing 8-bit RGB pictures as PNG files (libpng).
+// Writing 8-bit RGB pictures as PNG files.
 #pragma once
 
 #include <filesystem>

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "importer_session.h"
 #include "json_writer.h"
+#include "platform/platform.h"
 
 namespace kestrova::cli {
 
@@ -18,18 +19,19 @@ int runReport(const GlobalOptions& options, const std::vector<std::string>&) {
     const std::filesystem::path path = importerDataFile("SUPPORTED-CODECS.md");
     std::ifstream in(path, std::ios::binary);
     if (path.empty() || !in) {
-        std::fprintf(stderr, "kestrova-host: no capability report at %s\n", path.c_str());
+        std::fprintf(stderr, "kestrova-host: no capability report at %s\n",
+                     platform::utf8FromPath(path).c_str());
         return kExitImporterFailed;
     }
     std::ostringstream contents;
     contents << in.rdbuf();
     if (options.json) {
         JsonWriter json;
-        json.beginObject().key("path").value(path.string());
+        json.beginObject().key("path").value(platform::utf8FromPath(path));
         json.key("contents").value(contents.str()).endObject();
         std::printf("%s\n", json.text().c_str());
     } else {
-        std::printf("%s\n%s", path.c_str(), contents.str().c_str());
+        std::printf("%s\n%s", platform::utf8FromPath(path).c_str(), contents.str().c_str());
     }
     return kExitOk;
 }
