@@ -5,11 +5,13 @@ SANITIZE ?= OFF
 # A ctest name pattern; empty runs every test.
 TESTS ?=
 JOBS ?= $(shell nproc)
+# The Windows x64 build (mingw-w64), tested under Wine.
+WIN_BUILD ?= build-win
 # The fuzz targets: their own clang build folder and seconds per target.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps ffmpeg configure build test demo bench fuzz clean
+.PHONY: all deps ffmpeg configure build test demo bench fuzz windows test-windows clean
 
 all: build
 
@@ -41,5 +43,14 @@ fuzz: deps
 	@ninja -C $(FUZZ_BUILD) -j$(JOBS)
 	@tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+windows:
+	@tools/provide-ffmpeg-windows.sh $(WIN_BUILD)
+	@cmake -G Ninja -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=tools/windows-toolchain.cmake >/dev/null
+	@ninja -C $(WIN_BUILD) -j$(JOBS)
+
+# The Linux build supplies the test media and the results to agree with.
+test-windows: build windows
+	@tools/test-windows.sh $(BUILD) $(WIN_BUILD)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WIN_BUILD)

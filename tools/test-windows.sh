@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Runs the Windows build under Wine, in a private prefix inside the Windows
+# build folder: first the module tests, then kestrova-host.exe against the
+# Linux kestrova-host on every fixture. formats, info and frame hashes must
+# agree everywhere; audio WAV bytes wherever the codec is lossless; contact
+# sheets and waveform pictures byte for byte.
+# Usage: test-windows.sh LINUX_BUILD WINDOWS_BUILD
+set -euo pipefail
+say() { echo "[test-windows] $*"; }
+
+linux=$(realpath "${1:?usage: test-windows.sh LINUX_BUILD WINDOWS_BUILD}")
+win=$(realpath "${2:?usage: test-windows.sh LINUX_BUILD WINDOWS_BUILD}")
+[ -x "$linux/bin/kestrova-host" ] && [ -f "$linux/fixtures/manifest.tsv" ] ||
+  { say "build the Linux side first (make build)"; exit 2; }
+[ -f "$win/bin/kestrova-host.exe" ] || { say "build the Windows side first (make windows)"; exit 2; }
+"$(dirname "$0")/install-deps.sh" wine wine64
+
+# The module exports its entry and nothing else, and FFmpeg is loaded at run
+# time, never imported.
+headers=$(x86_64-w64-mingw32-objdump -p "$win/bin/Kestrova.prm")
+exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | grep -E '^\s+\[ *[0-9]+\]' || true)
+imports=$(grep 'DLL Name' <<<"$headers" | awk '{print $3}' | tr '\n' ' ')
+if [ "$(wc -l <<<"$exports")" -ne 1 ] || ! grep -q '\] xImportEntry$' <<<"$exports" ||
+  grep -qE '(avutil|avcodec|avformat|swscale|swresample)-' <<<"$imports"; then
+  say "Kestrova.prm must export xImportEntry only and import no FFmpeg DLL; exports:"
+  echo "$exports" >&2
+  say "imports: $imports"
+  exit 1
+fi
+say "Kestrova.prm exports xImportEntry only and imports $imports"
+
+export WINEPREFIX=$win/wine WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  say "creating the Wine prefix"
+  wine wineboot --init >/dev/null 2>&1
+fi
+# The tests find the media in the build folder, as on Linux.
+ln -sfn "$linux/fixtures" "$win/fixtures"
+# Wine's drive Z: is the root of the Linux file system.
+windows_path() { local path=$1; echo "Z:${path//\//\\}"; }
+
+work=$win/wine-checks
+rm -rf "$work"
+mkdir -p "$work/linux" "$work/windows"
+export LOCALAPPDATA
+LOCALAPPDATA=$(windows_path "$work/appdata-tests")
+say "module tests"
+KESTROVA_STRESS_ROUNDS=${KESTROVA_STRESS_ROUNDS:-100} \
+  wine "$win/bin/kestrova_module_tests.exe" --gtest_brief=1 ${KESTROVA_WINDOWS_TESTS:+--gtest_filter=$KESTROVA_WINDOWS_TESTS}
+unset LOCALAPPDATA
+
+# Both hosts with a fresh per-user folder each; Windows writes CR LF.
+on_linux() { "$linux/bin/kestrova-host" --appdata "$work/appdata-linux" "$@"; }
+on_windows() {
+  wine "$win/bin/kestrova-host.exe" --appdata "$(windows_path "$work/appdata-windows")" "$@" |
+    tr -d '\r'
+}
+
+failures=0
+# compare WHAT FILE LINUX_OUTPUT WINDOWS_OUTPUT
+compare() {
+  if { [ ! -e "$3" ] && [ ! -e "$4" ]; } || cmp -s "$3" "$4"; then
+    printf '%-8s %-28s same\n' "$1" "$2"
+  else
+    printf '%-8s %-28s DIFFERENT\n' "$1" "$2"
+    failures=$((failures + 1))
+  fi
+}
+
+on_linux formats --json >"$work/linux/formats" || true
+on_windows formats --json >"$work/windows/formats" || true
+compare formats - "$work/linux/formats" "$work/windows/formats"
+
+while IFS=$'\t' read -r name kind _; do
+  case $kind in video | still | audio) ;; *) continue ;; esac
+  clip=$linux/fixtures/$name
+  wclip=$(windows_path "$clip")
+  # The path is the one thing the two may print differently.
+  on_linux info "$clip" --json 2>/dev/null | sed "s|$clip|CLIP|g" >"$work/linux/$name.info" || true
+  on_windows info "$wclip" --json 2>/dev/null | sed "s|${wclip//\\/\\\\\\\\}|CLIP|g" \
+    >"$work/windows/$name.info" || true
+  compare info "$name" "$work/linux/$name.info" "$work/windows/$name.info"
+  if [ "$kind" != audio ]; then
+    on_linux frames "$clip" --hash >"$work/linux/$name.hash" 2>/dev/null || true
+    on_windows frames "$wclip" --hash >"$work/windows/$name.hash" 2>/dev/null || true
+    compare frames "$name" "$work/linux/$name.hash" "$work/windows/$name.hash"
+  else
+    on_linux audio "$clip" --out "$work/linux/$name.wav" >/dev/null 2>&1 || true
+    on_windows audio "$wclip" --out "$(windows_path "$work/windows/$name.wav")" >/dev/null 2>&1 || true
+    case $name in
+    pcm_* | flac.*) compare audio "$name" "$work/linux/$name.wav" "$work/windows/$name.wav" ;;
+    *) { [ ! -e "$work/linux/$name.wav" ] || cmp -s "$work/linux/$name.wav" "$work/windows/$name.wav"; } &&
+        printf '%-8s %-28s same\n' audio "$name" ||
+        printf '%-8s %-28s differs (lossy codec, floating point)\n' audio "$name" ;;
+    esac
+  fi
+done <"$linux/fixtures/manifest.tsv"
+
+clip=$linux/fixtures/h264_closed.mkv
+on_linux frames "$clip" --range 0:12 --sheet "$work/linux/sheet.png" >/dev/null 2>&1 || true
+on_windows frames "$(windows_path "$clip")" --range 0:12 \
+  --sheet "$(windows_path "$work/windows/sheet.png")" >/dev/null 2>&1 || true
+compare sheet h264_closed.mkv "$work/linux/sheet.png" "$work/windows/sheet.png"
+on_linux peaks "$clip" --png "$work/linux/peaks.png" >/dev/null 2>&1 || true
+on_windows peaks "$(windows_path "$clip")" --png "$(windows_path "$work/windows/peaks.png")" \
+  >/dev/null 2>&1 || true
+compare peaks h264_closed.mkv "$work/linux/peaks.png" "$work/windows/peaks.png"
+
+# A path that only survives as UTF-16, on the command line and in the module.
+unicode="$work/клип 日本.mkv"
+cp "$clip" "$unicode"
+on_linux info "$unicode" --json 2>/dev/null | sed "s|$unicode|CLIP|g" >"$work/linux/unicode.info" || true
+wunicode=$(windows_path "$unicode")
+on_windows info "$wunicode" --json 2>/dev/null | sed "s|${wunicode//\\/\\\\\\\\}|CLIP|g" \
+  >"$work/windows/unicode.info" || true
+compare info "non-ASCII path" "$work/linux/unicode.info" "$work/windows/unicode.info"
+
+[ "$failures" -eq 0 ] || { say "$failures checks differ between Linux and Windows"; exit 1; }
+say "Linux and Windows agree"

@@ -1,0 +1,14 @@
+# Cross-compiling for Windows x64 with Debian's mingw-w64 (the posix thread
+# model, so std::thread works through winpthreads).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KESTROVA_MINGW x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KESTROVA_MINGW}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KESTROVA_MINGW}-g++-posix)
+set(CMAKE_RC_COMPILER ${KESTROVA_MINGW}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KESTROVA_MINGW})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(ZLIB_USE_STATIC_LIBS ON)
