@@ -110,6 +110,8 @@ ff -f lavfi -i "$(video 720x576 2)" -f lavfi -i "$(stereo 2)" -map 0:v -map 1:a 
     -bufsize 1835k -g 12 -bf 2 -threads 2 -c:a mp2 -b:a 192k mpeg2_tff.ts
 ff -i mpeg2_tff.ts -f lavfi -i "$(stereo 2)" -map 0:v -map 1:a -c:v copy -c:a pcm_s16le \
     mpeg2_tff.mxf
+# The same stream in an MPEG program stream, a container without an index.
+ff -i mpeg2_tff.ts -map 0 -c copy -f vob mpeg2_tff.mpg
 
 # Intra-frame mastering codecs. The ProRes 4444 alpha is a horizontal ramp.
 ff -f lavfi -i "$(video 320x240 2)" -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le -threads 2 \

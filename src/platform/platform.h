@@ -27,6 +27,9 @@ bool pinOwnModule();
 // Full path of the running program, symbolic links resolved; empty when it
 // cannot be determined. Tools use it to find the module installed beside them.
 std::string executablePath();
+// Whether the process's standard error is a terminal (progress shown there
+// would otherwise fill a log).
+bool standardErrorIsTerminal();
 
 // ---- Environment and per-user folders ----
 std::optional<std::string> environmentVariable(const char* name);

@@ -25,4 +25,8 @@ bool setEnvironmentVariable(const char* name, const char* value) {
     return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }
 
+bool standardErrorIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
 }  // namespace kestrova::platform

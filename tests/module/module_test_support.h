@@ -22,6 +22,7 @@ namespace kestrova::moduletest {
 
 inline const std::filesystem::path kModulePath = KESTROVA_BINARY_DIR "/bin/Kestrova.prm";
 inline const std::filesystem::path kToolPath = KESTROVA_BINARY_DIR "/bin/kestrova-host";
+inline const std::filesystem::path kIndexToolPath = KESTROVA_BINARY_DIR "/bin/kestrova-index";
 
 using test::readFile;
 using TempFolder = test::TempDir;
@@ -88,7 +89,7 @@ inline std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-// A run of kestrova-host with its output. The shell records the exit code in
+// A run of one of the programs with its output. The shell records the exit code in
 // a file, so no process API is needed here.
 struct ToolRun {
     int exitCode = -1;
@@ -96,7 +97,8 @@ struct ToolRun {
     std::string err;
 };
 
-inline ToolRun runTool(const std::vector<std::string>& arguments) {
+inline ToolRun runProgram(const std::filesystem::path& program,
+                          const std::vector<std::string>& arguments) {
     auto quoted = [](const std::string& word) {
         std::string text = "'";
         for (char c : word) {
@@ -107,7 +109,7 @@ inline ToolRun runTool(const std::vector<std::string>& arguments) {
     TempFolder capture;
     const std::filesystem::path out = capture.path() / "out", err = capture.path() / "err",
                                 code = capture.path() / "code";
-    std::string command = quoted(kToolPath.string());
+    std::string command = quoted(program.string());
     for (const std::string& argument : arguments) {
         command += " " + quoted(argument);
     }
@@ -118,6 +120,10 @@ inline ToolRun runTool(const std::vector<std::string>& arguments) {
         run = {std::stoi(codeText), readFile(out), readFile(err)};
     }
     return run;
+}
+
+inline ToolRun runTool(const std::vector<std::string>& arguments) {
+    return runProgram(kToolPath, arguments);
 }
 
 }  // namespace kestrova::moduletest
