@@ -37,6 +37,7 @@ bench: build
 	@bench/run-decode-bench.sh $(BUILD)
 	@bench/run-frames-bench.sh $(BUILD)
 	@bench/run-audio-bench.sh $(BUILD)
+	@bench/run-index-bench.sh $(BUILD)
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -G Ninja -S . -B $(FUZZ_BUILD) -DKESTROVA_FUZZ=ON >/dev/null

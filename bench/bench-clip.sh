@@ -3,8 +3,9 @@
 # default one minute of 1080p long-GOP H.264; with "yuv444p10", ten seconds
 # of 1080p 10-bit 4:4:4 HEVC; with "pcm", sixty minutes of 48 kHz stereo
 # 16-bit PCM in WAV; with "aac", the same sixty minutes as AAC in Matroska
-# (the importer leaves audio-only ISO media to the host). A clip is remade
-# only when the way it is made changes. Usage: bench-clip.sh BUILD [VARIANT]
+# (the importer leaves audio-only ISO media to the host); with "ts", the
+# one-minute H.264 clip remuxed into MPEG-TS. A clip is remade only when the
+# way it is made changes. Usage: bench-clip.sh BUILD [VARIANT]
 set -euo pipefail
 
 build=$(realpath -m "$1")
@@ -29,6 +30,13 @@ pcm)
 aac)
     name=bench_audio_aac
     encode=(-f lavfi -i "$tones" -c:a aac -b:a 128k)
+    ;;
+ts)
+    name=bench_1080p_ts
+    ext=ts
+    source=$("$0" "$1") || exit 1
+    # The source's key makes a remade source remake this clip too.
+    encode=(-i "$source" -map 0 -c copy -metadata "comment=$(cat "$clip_dir/.key")")
     ;;
 "")
     name=bench_1080p

@@ -79,6 +79,11 @@ ff -f lavfi -i "$(video)" -f lavfi -i "$(stereo)" -map 0:v -map 1:a "${x264[@]}"
     -x264-params keyint=24:min-keyint=24:scenecut=0:open-gop=1:bframes=3 "${aac[@]}" h264_open.ts
 ff -i h264_open.ts -map 0 -c copy h264_open.mkv
 
+# H.264 in MPEG-TS with a GOP of 120 frames, longer than a few short steps back:
+# a timestamp seek lands on any packet before the time asked for, seldom a keyframe.
+ff -f lavfi -i "$(video 160x120 5.6)" "${x264[@]}" \
+    -x264-params keyint=120:min-keyint=120:scenecut=0:bframes=3 h264_longgop.ts
+
 ff -f lavfi -i "$(video 320x240 2)" "${x264[@]}" -x264-params keyint=1 h264_intra.mkv
 ff -f lavfi -i "$(video 320x240 2)" "${x264[@]}" -x264-params "$gop12:bframes=2" -f h264 \
     h264_elementary.h264
@@ -110,6 +115,8 @@ ff -f lavfi -i "$(video 720x576 2)" -f lavfi -i "$(stereo 2)" -map 0:v -map 1:a 
     -bufsize 1835k -g 12 -bf 2 -threads 2 -c:a mp2 -b:a 192k mpeg2_tff.ts
 ff -i mpeg2_tff.ts -f lavfi -i "$(stereo 2)" -map 0:v -map 1:a -c:v copy -c:a pcm_s16le \
     mpeg2_tff.mxf
+# The same stream in an MPEG program stream, a container without an index.
+ff -i mpeg2_tff.ts -map 0 -c copy -f vob mpeg2_tff.mpg
 
 # Intra-frame mastering codecs. The ProRes 4444 alpha is a horizontal ramp.
 ff -f lavfi -i "$(video 320x240 2)" -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le -threads 2 \

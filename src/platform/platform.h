@@ -33,6 +33,9 @@ bool pinOwnModule();
 std::string executablePath();
 // File name of a versioned shared library: "libavutil.so.61", "avutil-61.dll".
 std::string sharedLibraryFileName(std::string_view baseName, int major);
+// Whether the process's standard error is a terminal (progress shown there
+// would otherwise fill a log).
+bool standardErrorIsTerminal();
 
 // ---- Environment and per-user folders ----
 std::optional<std::string> environmentVariable(const char* name);

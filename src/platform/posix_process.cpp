@@ -68,4 +68,8 @@ int runProgram(const std::string& program, const std::vector<std::string>& argum
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+bool standardErrorIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
 }  // namespace kestrova::platform

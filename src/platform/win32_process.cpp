@@ -53,6 +53,11 @@ class InheritableFile {
 
 }  // namespace
 
+bool standardErrorIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 std::vector<std::string> commandLineArguments(int, char**) {
     std::vector<std::string> arguments;
     int count = 0;

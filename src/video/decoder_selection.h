@@ -1,24 +1,33 @@
-// Whether a clip's video decodes in software or on a GPU backend.
+// Whether a clip's video decodes in software or on a GPU backend, decided by
+// timing every path on the clip itself and remembered per codec and frame size.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "containers/clip_description.h"
+#include "video/decode_path_measurement.h"
+#include "video/decoder_verdict.h"
 
 namespace kestrova {
 
-struct DecoderVerdict {
-    bool useHardware = false;
-    int32_t deviceType = 0;
-    std::string deviceName = "software";
-    double chosenMsPerFrame = 0;
-    double softwareMsPerFrame = 0;
-    bool measured = false;
+// What an examination asks of the machine; the real one decodes the clip.
+class DecodePathProbe {
+  public:
+    virtual ~DecodePathProbe() = default;
+    // Whether a backend of this device type can take the codec at all,
+    // answered without opening the file.
+    virtual bool supports(int32_t deviceType) = 0;
+    virtual DecodePathMeasurement measure(bool useHardware, int32_t deviceType) = 0;
+    virtual std::string pixelFormatName(int32_t pixelFormat) = 0;
 };
 
-// The verdict for a video stream of an open description. Software until
-// decoding is measured per codec and frame size.
+// Times software, then every device candidate in order, and decides.
+DecoderVerdict examineDecodePaths(const VerdictKey& key, const std::string& codecName,
+                                  DecodePathProbe& probe, bool forceHardware);
+
+// The verdict for a video stream of an open description: remembered, or
+// examined now and remembered. Software when FFmpeg is not loaded.
 DecoderVerdict selectDecoder(const ClipDescription& description, const StreamInfo& stream);
 
 }  // namespace kestrova

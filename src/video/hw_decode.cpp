@@ -79,6 +79,17 @@ const AVCodec* findHardwareNativeDecoder(int32_t codecId, int32_t deviceType) {
     return nullptr;
 }
 
+bool genericDecoderTakesDevice(int32_t codecId, int32_t deviceType) {
+    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
+    if (!runtime.available()) {
+        return false;
+    }
+    const auto& fn = runtime.fn();
+    const AVCodec* decoder = fn.avcodec_find_decoder(static_cast<AVCodecID>(codecId));
+    return decoder != nullptr &&
+           deviceConfigFor(fn, decoder, static_cast<AVHWDeviceType>(deviceType)) != nullptr;
+}
+
 bool setupHardwareDevice(HwDecodeState& state, const AVCodec* decoder, int32_t deviceType) {
     const auto& runtime = ffmpeg::FfmpegRuntime::instance();
     if (decoder == nullptr || state.fallenBack || !runtime.available()) {
@@ -161,12 +172,8 @@ void declareFallback(HwDecodeState& state, const std::string& reason) {
 }
 
 const char* deviceTypeName(int32_t deviceType) {
-    for (const HwDeviceCandidate& candidate : kHwDeviceCandidates) {
-        if (candidate.type == deviceType) {
-            return candidate.name;
-        }
-    }
-    return "software";
+    const char* name = candidateDeviceName(deviceType);
+    return name != nullptr ? name : "software";
 }
 
 const char* deviceTypeName(const HwDecodeState& state) {

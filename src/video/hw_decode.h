@@ -21,6 +21,9 @@ struct HwDecodeState {
 // A decoder bound to a device for this codec and device type (0: every
 // candidate type in order), or null.
 const AVCodec* findHardwareNativeDecoder(int32_t codecId, int32_t deviceType);
+// Whether the codec's generic decoder takes a device of this type through a
+// device context.
+bool genericDecoderTakesDevice(int32_t codecId, int32_t deviceType);
 [[nodiscard]] bool setupHardwareDevice(HwDecodeState& state, const AVCodec* decoder,
                                        int32_t deviceType);
 // The get_format callback; the codec context's opaque is the HwDecodeState.

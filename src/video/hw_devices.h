@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 namespace kestrova {
@@ -32,6 +33,16 @@ inline constexpr std::array<HwDeviceCandidate, 5> kHwDeviceCandidates = {{
     {"dxva2", AV_HWDEVICE_TYPE_DXVA2, AV_PIX_FMT_DXVA2_VLD},
     {"vulkan", AV_HWDEVICE_TYPE_VULKAN, AV_PIX_FMT_VULKAN},
 }};
+
+// The candidate's name for a device type, or null when it is no candidate.
+constexpr const char* candidateDeviceName(int32_t deviceType) {
+    for (const HwDeviceCandidate& candidate : kHwDeviceCandidates) {
+        if (candidate.type == deviceType) {
+            return candidate.name;
+        }
+    }
+    return nullptr;
+}
 
 // "text (code)" for an FFmpeg error code, through the process-wide runtime.
 [[nodiscard]] std::string avErrorText(int code);

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "support/cache_signature.h"
+#include "support/file_replace.h"
 #include "support/little_endian.h"
 #include "support/logger.h"
 
@@ -132,6 +133,35 @@ SeekIndexLoadStatus SeekIndex::load(std::istream& in, const ContentState& expect
     Logger::log(LogLevel::Debug, "SeekIndex::load: loaded %u entries for stream %d from %s",
                 entryCount, streamIndex, pathText.c_str());
     return SeekIndexLoadStatus::Ok;
+}
+
+std::string acceleratorBytes(const SeekIndex& index, const ContentState& state) {
+    std::string bytes(kMagic, sizeof kMagic);
+    bytes.reserve(36 + index.entries.size() * sizeof(SeekIndexEntry));
+    appendLittleEndian(bytes, kVersion);
+    appendLittleEndian(bytes, state.size);
+    appendLittleEndian(bytes, state.modTime);
+    appendLittleEndian(bytes, state.streamCount);
+    appendLittleEndian(bytes, index.streamIndex);
+    appendLittleEndian(bytes, static_cast<uint32_t>(index.entries.size()));
+    for (const SeekIndexEntry& entry : index.entries) {
+        appendLittleEndian(bytes, entry.pts);
+        appendLittleEndian(bytes, entry.pos);
+        appendLittleEndian(bytes, entry.frameIndex);
+    }
+    return bytes;
+}
+
+bool SeekIndex::save(const std::filesystem::path& acceleratorPath,
+                     const ContentState& state) const {
+    if (entries.size() > kSeekIndexMaxEntries) {
+        return false;
+    }
+    const std::string bytes = acceleratorBytes(*this, state);
+    return writeFileReplacing(acceleratorPath, [&bytes](std::ostream& out) {
+               return static_cast<bool>(
+                   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));
+           }) == FileReplaceResult::Written;
 }
 
 int64_t SeekIndex::positionFor(int64_t pts) const {

@@ -53,6 +53,9 @@ class SeekIndex {
     int64_t positionFor(int64_t pts) const;
     std::optional<SeekIndexEntry> entryForFrame(int64_t frameIndex) const;
     int64_t medianSpacing() const;
+    // Replaces the accelerator file at `path` as a whole, for media in
+    // `state`; false when it could not be written (an older file then stays).
+    bool save(const std::filesystem::path& acceleratorPath, const ContentState& state) const;
     // Checks that both files exist; nothing is rewritten.
     static bool retarget(const std::string& mediaPath, const std::string& acceleratorPath);
 
@@ -60,6 +63,9 @@ class SeekIndex {
     int32_t streamIndex = -1;
     bool fromContainer = false;
 };
+
+// The accelerator file's bytes for `index`, made for media in `state`.
+std::string acceleratorBytes(const SeekIndex& index, const ContentState& state);
 
 // The media path with its extension replaced by "kstidx".
 std::filesystem::path acceleratorPathFor(const std::string& mediaPath);

@@ -7,6 +7,7 @@
 
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "support/logger.h"
+#include "video/keyframe_scan.h"
 
 namespace kestrova {
 
@@ -37,7 +38,6 @@ int32_t SeekIndex::buildFromContainer(AVFormatContext* format, int32_t stream) {
 
     const AVRational rate =
         ffmpeg::isPositive(st->avg_frame_rate) ? st->avg_frame_rate : st->r_frame_rate;
-    const bool indexByRate = ffmpeg::isPositive(rate) && ffmpeg::isPositive(st->time_base);
 
     // Frame numbers count from the earliest keyframe, or the stream start
     // when that comes first.
@@ -65,21 +65,9 @@ int32_t SeekIndex::buildFromContainer(AVFormatContext* format, int32_t stream) {
         if (!(entry->flags & AVINDEX_KEYFRAME) || entry->timestamp == AV_NOPTS_VALUE) {
             continue;
         }
-        SeekIndexEntry out;
-        out.pts = entry->timestamp;
-        out.pos = entry->pos;
-        if (indexByRate) {
-            int64_t elapsed = 0;
-            if (__builtin_sub_overflow(entry->timestamp, origin, &elapsed)) {
-                elapsed = 0;
-            }
-            const AVRational frameDuration{rate.den, rate.num};
-            out.frameIndex =
-                std::max<int64_t>(0, fn.av_rescale_q(elapsed, st->time_base, frameDuration));
-        } else {
-            out.frameIndex = static_cast<int64_t>(entries.size());
-        }
-        entries.push_back(out);
+        const int64_t number = frameNumberOf(entry->timestamp, origin, st->time_base, rate);
+        entries.push_back({entry->timestamp, entry->pos,
+                           number >= 0 ? number : static_cast<int64_t>(entries.size())});
     }
     std::stable_sort(
         entries.begin(), entries.end(),

@@ -28,6 +28,8 @@ inline constexpr const char* kProgramSuffix = "";
 inline const std::filesystem::path kModulePath = test::buildFolder() / "bin" / "Kestrova.prm";
 inline const std::filesystem::path kToolPath =
     test::buildFolder() / "bin" / (std::string("kestrova-host") + kProgramSuffix);
+inline const std::filesystem::path kIndexToolPath =
+    test::buildFolder() / "bin" / (std::string("kestrova-index") + kProgramSuffix);
 
 using test::readFile;
 using TempFolder = test::TempDir;
@@ -100,19 +102,24 @@ inline std::string withoutCarriageReturns(std::string text) {
     return text;
 }
 
-// A run of kestrova-host with its output.
+// A run of one of the programs with its output.
 struct ToolRun {
     int exitCode = -1;
     std::string out;
     std::string err;
 };
 
-inline ToolRun runTool(const std::vector<std::string>& arguments) {
+inline ToolRun runProgram(const std::filesystem::path& program,
+                          const std::vector<std::string>& arguments) {
     TempFolder capture;
     const std::filesystem::path out = capture.path() / "out", err = capture.path() / "err";
-    const int code = platform::runProgram(platform::utf8FromPath(kToolPath), arguments,
+    const int code = platform::runProgram(platform::utf8FromPath(program), arguments,
                                           platform::utf8FromPath(out), platform::utf8FromPath(err));
     return {code, withoutCarriageReturns(readFile(out)), withoutCarriageReturns(readFile(err))};
+}
+
+inline ToolRun runTool(const std::vector<std::string>& arguments) {
+    return runProgram(kToolPath, arguments);
 }
 
 }  // namespace kestrova::moduletest

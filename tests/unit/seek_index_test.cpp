@@ -145,6 +145,24 @@ TEST(SeekIndexContainerTest, KeyframesFromTheContainerIndex) {
                                [](const auto& a, const auto& b) { return a.pts < b.pts; }));
 }
 
+// What the index program writes is byte for byte the layout the reader takes.
+TEST_F(SeekIndexTest, SavedFileHasTheReadersLayout) {
+    AcceleratorFile file;
+    file.streamIndex = 2;
+    write(path_, file);
+    SeekIndex index;
+    index.streamIndex = file.streamIndex;
+    index.entries = file.entries;
+    const fs::path saved = dir_.path() / "saved.kstidx";
+    ASSERT_TRUE(index.save(saved, file.state));
+    EXPECT_EQ(test::readFile(saved), test::readFile(path_));
+    SeekIndex loaded;
+    ASSERT_EQ(loaded.load(saved, file.state), Load::Ok);
+    EXPECT_EQ(loaded.streamIndex, 2);
+    EXPECT_EQ(loaded.entries.size(), file.entries.size());
+    EXPECT_FALSE(index.save(dir_.path() / "no-folder" / "clip.kstidx", file.state));
+}
+
 TEST_F(SeekIndexTest, FilesBesideTheMedia) {
     EXPECT_EQ(acceleratorPathFor("/media/a/clip.v2.mxf"), fs::path("/media/a/clip.v2.kstidx"));
     EXPECT_EQ(acceleratorPathFor("/media/a/clip"), fs::path("/media/a/clip.kstidx"));

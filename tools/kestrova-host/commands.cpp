@@ -32,8 +32,9 @@ const Command kCommands[] = {
      "delivered FourCC, whether the host's frame cache served it, and with --hash a\n"
      "64-bit FNV-1a hash of the picture's bytes without row padding. --out DIR\n"
      "writes frame_NNNNNN.png per frame, --sheet PNG one labelled contact sheet.\n"
-     "With --json: [{\"frame\", \"fourcc\", \"fromCache\", \"hash\"}] (\"answer\"\n"
-     "instead for a failed frame). FourCCs are written first character first, as\n"
+     "With --json: [{\"frame\", \"fourcc\", \"fromCache\", \"hash\", \"ms\"}]\n"
+     "(\"answer\" instead for a failed frame; \"ms\" the request's wall time).\n"
+     "FourCCs are written first character first, as\n"
      "in bgra. Exit 2 when any frame fails, 3 when the file is declined.\n",
      runFrames},
     {"play", "FILE", 1, "play frames in order and measure the frame rate",

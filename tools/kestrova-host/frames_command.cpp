@@ -1,6 +1,7 @@
 // kestrova-host frames: requests frames of a clip the way the host does and
 // reports, hashes or writes out each delivered picture.
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <random>
@@ -29,6 +30,8 @@ struct FrameReport {
     uint32_t format = 0;
     bool fromCache = false;
     uint64_t hash = 0;
+    // The imGetSourceVideo call's wall time.
+    double ms = 0;
 };
 
 std::vector<int64_t> framesToRequest(const GlobalOptions& options, int64_t duration) {
@@ -84,7 +87,7 @@ std::string printJson(const std::vector<FrameReport>& reports, bool withHash) {
         if (withHash) {
             json.key("hash").value(hashText(r.hash));
         }
-        json.endObject();
+        json.key("ms").number(r.ms, 3).endObject();
     }
     return json.endArray().text();
 }
@@ -121,8 +124,11 @@ int runFrames(const GlobalOptions& options, const std::vector<std::string>& argu
     ContactSheet sheet;
     std::vector<FrameReport> reports;
     for (const int64_t frame : order) {
+        const auto start = std::chrono::steady_clock::now();
         const ClipFrames::Frame got = clip->request(frame);
-        FrameReport report{frame, got.result, 0, got.fromCache, 0};
+        const std::chrono::duration<double, std::milli> took =
+            std::chrono::steady_clock::now() - start;
+        FrameReport report{frame, got.result, 0, got.fromCache, 0, took.count()};
         if (const hostsim::PPixBuffer* picture = clip->picture(got.ppix)) {
             report.format = picture->format();
             report.hash = options.hash ? hostsim::visibleHash(*picture) : 0;
