@@ -38,6 +38,7 @@ bench: build
 	@bench/run-frames-bench.sh $(BUILD)
 	@bench/run-audio-bench.sh $(BUILD)
 	@bench/run-index-bench.sh $(BUILD)
+	@bench/run-async-bench.sh $(BUILD)
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -G Ninja -S . -B $(FUZZ_BUILD) -DKESTROVA_FUZZ=ON >/dev/null

@@ -194,7 +194,11 @@ int32_t createPPix(host::PPixHand* out, int32_t /*access*/, uint32_t format, int
         return kError;
     }
     *out = nullptr;
-    if (!host || host->fails(Callback::CreatePPix)) {
+    if (!host) {
+        return kError;
+    }
+    host->enterCallback(Callback::CreatePPix);
+    if (host->fails(Callback::CreatePPix)) {
         return kError;
     }
     return host->ppix().create(format, width, height,

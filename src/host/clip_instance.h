@@ -103,7 +103,7 @@ class ClipInstance {
     bool plansBuilt = false;
     TargetPlan selectedPlan;
     bool planSelected = false;
-    bool greyFramesReported = false;
+    std::atomic<bool> greyFramesReported{false};
     FrameCache frameCache;
     DivergenceTracker divergence;
     // The host's importer identifier, handed back to its frame cache.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "async/async_create.h"
 #include "audio/audio_selectors.h"
 #include "host/boundary_guard.h"
 #include "host/clip_selectors.h"
@@ -58,6 +59,8 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imPerformSourceSettingsCommandHandler(param1);
         case imGetSourceVideo:
             return imGetSourceVideoHandler(param2);
+        case imCreateAsyncImporter:
+            return async::imCreateAsyncImporterHandler(param1);
         case imImportAudio7:
             return imImportAudio7Handler(param2);
         case imGetSequentialAudio:

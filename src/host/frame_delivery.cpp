@@ -25,6 +25,24 @@ const DeliveryMessages kSourceVideoMessages = {
     "clip",
     "imGetSourceVideo: conversion kind %s using fallback",
     "imGetSourceVideo: delivery failed (%s) for frame %lld of %s",
+    false,
+};
+
+const DeliveryMessages kAsyncFrameMessages = {
+    "aiGetFrame: PPix Creator 2 Suite unavailable",
+    "aiGetFrame: CreatePPix failed err=%d for %s",
+    "aiGetFrame: PPix Suite missing required functions",
+    "aiGetFrame: PPix2 Suite unavailable for planar format",
+    "aiGetFrame: GetYUV420PlanarBuffers failed err=%d Y=%p U=%p V=%p yRB=%u uRB=%u vRB=%u",
+    "aiGetFrame: PPix2 Suite unavailable for biplanar format",
+    "aiGetFrame: GetYUV420PlanarBuffers failed for biplanar err=%d Y=%p U=%p yRB=%u uRB=%u",
+    "aiGetFrame: GetPixels returned null",
+    "aiGetFrame: GetRowBytes returned 0",
+    "aiGetFrame: %s",
+    "aiGetFrame: conversion kind %s using fallback (grey frames); this is logged once per clip",
+    "aiGetFrame: conversion kind %s using fallback",
+    "aiGetFrame: delivery failed (%s) for frame %lld of %s",
+    true,
 };
 
 namespace {
@@ -77,7 +95,15 @@ bool planarDestination(PPixHand ppix, uint32_t format, const DeliveryClip& clip,
         suite->getYUV420PlanarBuffers(ppix, kPPixReadWrite, &y, &yRow, &u, &uRow, &v, &vRow);
     const bool complete = planar ? (y && u && v && yRow && uRow && vRow) : (y && u && yRow && uRow);
     if (err != 0 || !complete) {
-        if (planar) {
+        if (m.planeFailuresShowPointers) {
+            const auto p = [](const char* plane) { return static_cast<const void*>(plane); };
+            if (planar) {
+                logLine(LogLevel::Error, m.planarBuffersFailed, err, p(y), p(u), p(v), yRow, uRow,
+                        vRow);
+            } else {
+                logLine(LogLevel::Error, m.biplanarBuffersFailed, err, p(y), p(u), yRow, uRow);
+            }
+        } else if (planar) {
             logLine(LogLevel::Error, m.planarBuffersFailed, err, clip.name.c_str());
         } else {
             logLine(LogLevel::Error, m.biplanarBuffersFailed, err, printableFourCC(format).c_str());
@@ -168,14 +194,55 @@ PPixHand deliverFrame(const DeliveryClip& clip, const TargetPlan& plan, const AV
         return nullptr;
     }
     if (result.greyFallback) {
-        if (!clip.greyFramesReported) {
-            clip.greyFramesReported = true;
+        if (!clip.greyFramesReported.exchange(true)) {
             logLine(LogLevel::Warning, m.greyFirst, enumName(plan.kind));
         } else {
             logLine(LogLevel::Debug, m.greyAgain, enumName(plan.kind));
         }
     }
     return ppix.release();
+}
+
+const TargetPlan& pickPlan(const std::vector<TargetPlan>& plans, const TargetPlan* negotiated,
+                           const FrameFormat* formats, int32_t count) {
+    if (formats && count > 0) {
+        for (const TargetPlan& plan : plans) {
+            for (int32_t i = 0; i < count; ++i) {
+                if (formats[i].format == plan.format) {
+                    return plan;
+                }
+            }
+        }
+    }
+    if (negotiated && negotiated->format != kBadFormat) {
+        return *negotiated;
+    }
+    return plans.front();
+}
+
+bool hostCacheLookup(const HostCacheSlot& slot, PPixHand& out) {
+    const PPixCacheSuite* cache = HostSuites::ppixCacheSuite();
+    if (!cache || !cache->getFrameFromCache || slot.importerId == 0) {
+        return false;
+    }
+    const FrameFormat format{slot.width, slot.height, slot.format};
+    PPixHand hit = nullptr;
+    const int32_t err =
+        cache->getFrameFromCache(slot.importerId, slot.stream, slot.frame, 1, &format, &hit,
+                                 slot.passThrough, slot.passThroughValue);
+    if (err != 0 || !hit) {
+        return false;
+    }
+    out = hit;
+    return true;
+}
+
+void hostCacheAdd(const HostCacheSlot& slot, PPixHand ppix) {
+    const PPixCacheSuite* cache = HostSuites::ppixCacheSuite();
+    if (cache && cache->addFrameToCache && slot.importerId != 0) {
+        cache->addFrameToCache(slot.importerId, slot.stream, ppix, slot.frame, slot.passThrough,
+                               slot.passThroughValue);
+    }
 }
 
 int64_t frameNumberAt(int64_t time, int32_t rateNum, int32_t rateDen, int64_t ticksPerSecond) {

@@ -2,8 +2,10 @@
 // format: allocation, buffer layout, conversion, divergence reporting.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/host_api.h"
 #include "pixels/divergence_tracker.h"
@@ -29,8 +31,33 @@ struct DeliveryMessages {
     const char* greyFirst;              // kind
     const char* greyAgain;              // kind
     const char* deliveryFailed;         // reason, frame, clip
+    // The buffer failures name the planes (err, pointers, row bytes) instead
+    // of the clip or format.
+    bool planeFailuresShowPointers;
 };
 extern const DeliveryMessages kSourceVideoMessages;
+extern const DeliveryMessages kAsyncFrameMessages;
+
+// The plan a request gets: the first candidate (in list order) the request
+// accepts; else the negotiated plan unless it is badf; else the first
+// candidate. `plans` is not empty.
+const TargetPlan& pickPlan(const std::vector<TargetPlan>& plans, const TargetPlan* negotiated,
+                           const FrameFormat* formats, int32_t count);
+
+// One frame's place in the host's frame cache.
+struct HostCacheSlot {
+    int32_t importerId;
+    int32_t stream;
+    int32_t width;
+    int32_t height;
+    uint32_t format;
+    int64_t frame;
+    void* passThrough;
+    int32_t passThroughValue;
+};
+// The host's cached frame, when it has one; never without an importer id.
+bool hostCacheLookup(const HostCacheSlot& slot, PPixHand& out);
+void hostCacheAdd(const HostCacheSlot& slot, PPixHand ppix);
 
 // What delivery needs to know about the clip.
 struct DeliveryClip {
@@ -42,7 +69,8 @@ struct DeliveryClip {
     bool useFields;
     bool hwFallbackActive;
     DivergenceTracker& divergence;
-    bool& greyFramesReported;
+    // Shared by the threads that deliver frames of one clip at once.
+    std::atomic<bool>& greyFramesReported;
 };
 
 // A filled host frame owned by the caller, or null after logging why.

@@ -427,6 +427,68 @@ inline constexpr std::size_t kMinima = 40;      // float**
 inline constexpr std::size_t kSize = 48;
 }  // namespace peakrec
 
+// ---- The asynchronous importer ---------------------------------------------
+
+// imCreateAsyncImporter (first parameter).
+namespace asynccreaterec {
+inline constexpr std::size_t kPrivateData = 0;      // void*, the clip
+inline constexpr std::size_t kPassThrough = 8;      // int64, kept with the instance
+inline constexpr std::size_t kOutEntry = 16;        // AsyncEntryFn out
+inline constexpr std::size_t kOutPrivateData = 24;  // void* out, the async instance
+inline constexpr std::size_t kSize = 32;
+}  // namespace asynccreaterec
+
+// The second entry: selector and one parameter, a record or the instance.
+using AsyncEntryFn = Result (*)(Selector, void* param);
+
+enum AsyncSelectorNumber : Selector {
+    aiInitiateAsyncRead = 0,
+    aiCancelAsyncRead = 1,
+    aiFlush = 2,
+    aiGetFrame = 3,
+    aiClose = 4,
+    aiContinueToWaitForAsyncIO = 5,
+    aiSelectEfficientRenderTime = 6,
+    aiGetMinPlaybackSpeedForSelectingEfficientTime = 7,
+};
+
+// Async result codes beside imNoErr.
+inline constexpr Result aiNotHandled = 1;
+inline constexpr Result aiFailure = imAsyncFailure;
+inline constexpr Result aiClosing = 3;
+
+// Every async record begins with the instance (aiFlush and aiClose take the
+// instance itself).
+namespace asyncrec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+}  // namespace asyncrec
+
+// aiGetFrame.
+namespace asyncframerec {
+inline constexpr std::size_t kPrivateData = asyncrec::kPrivateData;
+inline constexpr std::size_t kTime = 8;               // int64 host ticks
+inline constexpr std::size_t kFormats = 16;           // const FrameFormat*
+inline constexpr std::size_t kFormatCount = 24;       // int32
+inline constexpr std::size_t kOutPPix = 32;           // PPixHand*
+inline constexpr std::size_t kPassThrough = 40;       // void*, for the PPix Cache Suite
+inline constexpr std::size_t kPassThroughValue = 48;  // int32, likewise
+inline constexpr std::size_t kSize = 56;
+}  // namespace asyncframerec
+
+// aiSelectEfficientRenderTime: the time is read and rewritten.
+namespace asynctimerec {
+inline constexpr std::size_t kPrivateData = asyncrec::kPrivateData;
+inline constexpr std::size_t kTime = 8;  // int64 host ticks
+inline constexpr std::size_t kSize = 16;
+}  // namespace asynctimerec
+
+// aiGetMinPlaybackSpeedForSelectingEfficientTime.
+namespace asyncspeedrec {
+inline constexpr std::size_t kPrivateData = asyncrec::kPrivateData;
+inline constexpr std::size_t kSpeed = 8;  // double out
+inline constexpr std::size_t kSize = 16;
+}  // namespace asyncspeedrec
+
 inline constexpr Result imBadStreamIndex = 19;
 inline constexpr Result imIterateFrameSizes = 24;
 inline constexpr Result imDeclined = 2;

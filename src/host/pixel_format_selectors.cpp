@@ -57,18 +57,22 @@ Result buildPlans(ClipInstance& clip) {
                     clip.mappedVideo, clip.path.c_str());
         return imUnsupported;
     }
-    // The readback format of a hardware decoder decides what frames look like.
-    (void)clip.openVideoDecoder();
-    const SourcePixelInfo source = sourcePixelsOf(clip, *stream);
-    clip.plans = buildCandidateList(source);
-    completeCandidateList(clip.plans, source);
-    clip.plansBuilt = true;
+    buildCandidatePlans(clip, *stream);
     Logger::log(LogLevel::Info, "imGetIndPixelFormat: %zu candidates for %s (stream %d)",
                 clip.plans.size(), clip.path.c_str(), clip.mappedVideo);
     return imNoErr;
 }
 
 }  // namespace
+
+void buildCandidatePlans(ClipInstance& clip, const StreamInfo& stream) {
+    // The readback format of a hardware decoder decides what frames look like.
+    (void)clip.openVideoDecoder();
+    const SourcePixelInfo source = sourcePixelsOf(clip, stream);
+    clip.plans = buildCandidateList(source);
+    completeCandidateList(clip.plans, source);
+    clip.plansBuilt = true;
+}
 
 Result imGetIndPixelFormatHandler(int32_t index, void* record) {
     LockedClip clip(record, pixelformatrec::kPrivateData);

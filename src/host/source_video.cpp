@@ -10,56 +10,21 @@
 namespace kestrova::host {
 namespace {
 
-// The first candidate the request accepts; else the negotiated plan; else
-// the first candidate.
-const TargetPlan& pickPlan(const ClipInstance& clip, const FrameFormat* formats, int32_t count) {
-    if (formats && count > 0) {
-        for (const TargetPlan& plan : clip.plans) {
-            for (int32_t i = 0; i < count; ++i) {
-                if (formats[i].format == plan.format) {
-                    return plan;
-                }
-            }
-        }
-    }
-    if (clip.planSelected && clip.selectedPlan.format != kBadFormat) {
-        return clip.selectedPlan;
-    }
-    return clip.plans.front();
-}
-
 struct Request {
     void* record;
     int64_t frameNumber;
     const TargetPlan& plan;
 };
 
-bool hostCacheHit(ClipInstance& clip, const Request& request, PPixHand& out) {
-    const PPixCacheSuite* cache = HostSuites::ppixCacheSuite();
-    if (!cache || !cache->getFrameFromCache || clip.hostValue == 0) {
-        return false;
-    }
-    const FrameFormat format{clip.summary.width, clip.summary.height, request.plan.format};
-    PPixHand hit = nullptr;
-    const int32_t err = cache->getFrameFromCache(
-        clip.hostValue, clip.mappedVideo, request.frameNumber, 1, &format, &hit,
-        readField<void*>(request.record, sourcevideorec::kPassThrough),
-        readField<int32_t>(request.record, sourcevideorec::kPassThroughValue));
-    if (err != 0 || !hit) {
-        return false;
-    }
-    out = hit;
-    return true;
-}
-
-void addToHostCache(const ClipInstance& clip, const Request& request, PPixHand ppix) {
-    const PPixCacheSuite* cache = HostSuites::ppixCacheSuite();
-    if (cache && cache->addFrameToCache && clip.hostValue != 0) {
-        cache->addFrameToCache(
-            clip.hostValue, clip.mappedVideo, ppix, request.frameNumber,
+HostCacheSlot hostCacheSlot(const ClipInstance& clip, const Request& request) {
+    return {clip.hostValue,
+            clip.mappedVideo,
+            clip.summary.width,
+            clip.summary.height,
+            request.plan.format,
+            request.frameNumber,
             readField<void*>(request.record, sourcevideorec::kPassThrough),
-            readField<int32_t>(request.record, sourcevideorec::kPassThroughValue));
-    }
+            readField<int32_t>(request.record, sourcevideorec::kPassThroughValue)};
 }
 
 // The picture for the request from our cache or the decoder; null after
@@ -115,7 +80,8 @@ Result imGetSourceVideoHandler(void* record) {
         return imFailure;
     }
     const TargetPlan& plan =
-        pickPlan(*clip, readField<const FrameFormat*>(record, sourcevideorec::kFormats),
+        pickPlan(clip->plans, clip->planSelected ? &clip->selectedPlan : nullptr,
+                 readField<const FrameFormat*>(record, sourcevideorec::kFormats),
                  readField<int32_t>(record, sourcevideorec::kFormatCount));
     if (plan.format == kBadFormat) {
         Logger::log(LogLevel::Error, "imGetSourceVideo: no valid target plan for %s", name.c_str());
@@ -136,7 +102,7 @@ Result imGetSourceVideoHandler(void* record) {
                       s.frameRateDen, HostSuites::ticksPerSecond()),
         plan};
     PPixHand ppix = nullptr;
-    if (hostCacheHit(*clip, request, ppix)) {
+    if (hostCacheLookup(hostCacheSlot(*clip, request), ppix)) {
         *out = ppix;
         Logger::log(LogLevel::Debug, "imGetSourceVideo: cache hit frame %lld for %s",
                     static_cast<long long>(request.frameNumber), name.c_str());
@@ -173,7 +139,7 @@ Result imGetSourceVideoHandler(void* record) {
                     printableFourCC(plan.format).c_str(), fromCache ? ", cache hit" : "",
                     name.c_str());
     }
-    addToHostCache(*clip, request, ppix);
+    hostCacheAdd(hostCacheSlot(*clip, request), ppix);
     return imNoErr;
 }
 

@@ -116,11 +116,12 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             name = word.substr(0, equals);
             value = word.substr(equals + 1);
         }
-        const bool takesValue =
-            name == "--module" || name == "--appdata" || name == "--log-level" ||
-            name == "--stream" || name == "--at" || name == "--range" || name == "--format" ||
-            name == "--out" || name == "--sheet" || name == "--shuffle" || name == "--frames" ||
-            name == "--chunk" || name == "--rate" || name == "--png" || name == "--width";
+        const bool takesValue = name == "--module" || name == "--appdata" ||
+                                name == "--log-level" || name == "--stream" || name == "--at" ||
+                                name == "--range" || name == "--format" || name == "--out" ||
+                                name == "--sheet" || name == "--shuffle" || name == "--frames" ||
+                                name == "--chunk" || name == "--rate" || name == "--png" ||
+                                name == "--width" || name == "--threads";
         if (takesValue && !value) {
             if (i + 1 == words.size()) {
                 error = name + " needs a value";
@@ -212,6 +213,18 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
                 return false;
             }
             out.options.width = width;
+        } else if (name == "--threads") {
+            int32_t threads = 0;
+            if (!parseDecimal(*value, threads) || threads < 1 || threads > kMaxRequestingThreads) {
+                error = "--threads needs a thread count from 1 to " +
+                        std::to_string(kMaxRequestingThreads) + ", not '" + *value + "'";
+                return false;
+            }
+            out.options.threads = threads;
+        } else if (name == "--async") {
+            out.options.async = true;
+        } else if (name == "--scrub") {
+            out.options.scrub = true;
         } else if (name == "--sequential") {
             out.options.sequential = true;
         } else if (name == "--hash") {

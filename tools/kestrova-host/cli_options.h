@@ -18,6 +18,8 @@ inline constexpr int kExitDeclined = 3;
 
 // The most sample frames the importer accepts in one audio read.
 inline constexpr int64_t kMaxAudioChunk = 268435456;
+// The most requesting threads play --async starts.
+inline constexpr int32_t kMaxRequestingThreads = 64;
 
 struct GlobalOptions {
     std::filesystem::path module;  // empty: Kestrova.prm beside the program
@@ -33,6 +35,9 @@ struct GlobalOptions {
     bool hash = false;
     std::optional<uint64_t> shuffle;  // --shuffle SEED
     std::optional<int64_t> frames;    // play --frames N
+    bool async = false;               // play --async
+    int32_t threads = 1;              // play --threads N, requesting threads
+    bool scrub = false;               // play --scrub
     // audio and peaks
     std::optional<std::pair<int64_t, int64_t>> samples;  // audio --range START:COUNT
     bool sequential = false;

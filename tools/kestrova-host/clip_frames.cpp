@@ -82,10 +82,10 @@ ClipFrames::~ClipFrames() {
 
 ClipFrames::Frame ClipFrames::request(int64_t frame) {
     const int64_t hitsBefore = host_.ppix().cacheStats().hits;
-    const hostsim::SourceVideoAnswer answer = hostsim::getSourceVideo(
-        host_, opened_.privateData,
-        hostsim::frameTicks(frame, info_.frameRateNum, info_.frameRateDen),
-        {{width_, height_, format_}}, hostsim::kFullQuality, opened_.fileRef);
+    const hostsim::SourceVideoAnswer answer =
+        hostsim::getSourceVideo(host_, opened_.privateData,
+                                hostsim::frameTicks(frame, info_.frameRateNum, info_.frameRateDen),
+                                {acceptedFormat()}, hostsim::kFullQuality, opened_.fileRef);
     Frame result{answer.result, answer.ppix, host_.ppix().cacheStats().hits > hitsBefore};
     if (result.result != host::imNoErr && result.ppix) {
         dispose(result.ppix);

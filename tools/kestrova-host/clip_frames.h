@@ -33,6 +33,10 @@ class ClipFrames {
 
     const hostsim::ClipInfo& info() const { return info_; }
     uint32_t format() const { return format_; }
+    // The clip's private data, for the records that name the clip.
+    void* clip() const { return opened_.privateData; }
+    // The one format every request accepts: the negotiated one at clip size.
+    host::FrameFormat acceptedFormat() const { return {width_, height_, format_}; }
 
     struct Frame {
         host::Result result = host::imFailure;

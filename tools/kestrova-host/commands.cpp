@@ -44,7 +44,19 @@ const Command kCommands[] = {
      "still added), the second with it on, served from it. Prints frames per second\n"
      "and milliseconds per frame of both passes. With --json: {\"fourcc\",\n"
      "\"frames\", \"fps\", \"msPerFrame\", \"fromCache\", \"failed\", \"cached\": {the\n"
-     "same four of the cached pass}}. Exit 2 when any frame fails.\n",
+     "same four of the cached pass}}. Exit 2 when any frame fails.\n"
+     "With --async the clip plays through the importer's async entry instead\n"
+     "(imCreateAsyncImporter, then aiGetFrame): --threads N requesting threads take\n"
+     "the frames in order, with the host's frame cache on as a playing host has it;\n"
+     "--scrub requests a scrub instead (frames 0 to min(N-1, 60) forward, a jump back\n"
+     "to a third of that and 13 frames forward, then all the way back to 0 in\n"
+     "reverse), asking aiSelectEfficientRenderTime for each time first. Prints frames\n"
+     "per second, mean and 95th-percentile request latency, host cache hits, the\n"
+     "frames the importer's prefetch thread decoded (from its log, level 3 or more)\n"
+     "and the render times snapped to a keyframe. With --json: {\"fourcc\",\n"
+     "\"frames\", \"async\": true, \"threads\", \"scrub\", \"fps\", \"msPerFrame\",\n"
+     "\"meanLatencyMs\", \"p95LatencyMs\", \"hostCacheHits\", \"prefetched\",\n"
+     "\"snapped\", \"failed\"}.\n",
      runPlay},
     {"audio", "FILE", 1, "read a host stream's audio and report or save it",
      "Opens FILE (host stream 0 or --stream S), takes its channels, sample rate and\n"
@@ -95,6 +107,9 @@ const char kGlobalOptions[] =
     "  --out WAV         audio: write the audio as a float WAV file\n"
     "  --sheet PNG       frames: write a contact sheet of the frames\n"
     "  --frames N        play: the number of frames to play\n"
+    "  --async           play: through the importer's async entry\n"
+    "  --threads N       play --async: requesting threads (default 1)\n"
+    "  --scrub           play --async: a scrub pattern instead of frames in order\n"
     "  --sequential      audio: read with the sequential selectors\n"
     "  --chunk N         audio: sample frames per read (default 48000)\n"
     "  --rate R          peaks: points per second (default 200)\n"

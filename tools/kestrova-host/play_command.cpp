@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "async_play.h"
 #include "clip_frames.h"
 #include "commands.h"
 #include "json_writer.h"
@@ -53,6 +54,10 @@ int runPlay(const GlobalOptions& options, const std::vector<std::string>& argume
         std::fprintf(stderr, "kestrova-host: play needs one FILE\n");
         return kExitUsage;
     }
+    if (!options.async && (options.scrub || options.threads != 1)) {
+        std::fprintf(stderr, "kestrova-host: --threads and --scrub play through --async\n");
+        return kExitUsage;
+    }
     int exitCode = kExitOk;
     std::unique_ptr<ImporterSession> session;
     std::unique_ptr<ClipFrames> clip = ClipFrames::start(options, arguments[0], session, exitCode);
@@ -62,6 +67,13 @@ int runPlay(const GlobalOptions& options, const std::vector<std::string>& argume
     const int64_t duration = clip->info().durationFrames;
     const int64_t frames =
         options.frames.value_or(duration > 0 ? std::min(duration, kDefaultFrames) : 1);
+    if (options.async) {
+        const AsyncPlayOutcome outcome = measureAsyncPlay(options, *session, *clip, frames);
+        clip.reset();
+        // Shutting down writes every line of the importer's log.
+        session->host().shutdown();
+        return reportAsyncPlay(options, outcome, *session);
+    }
     // Without the host cache every frame comes from the importer. With it,
     // a first play fills the cache and a replay is served from it as far as
     // its budget reaches.
