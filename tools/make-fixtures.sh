@@ -79,6 +79,11 @@ ff -f lavfi -i "$(video)" -f lavfi -i "$(stereo)" -map 0:v -map 1:a "${x264[@]}"
     -x264-params keyint=24:min-keyint=24:scenecut=0:open-gop=1:bframes=3 "${aac[@]}" h264_open.ts
 ff -i h264_open.ts -map 0 -c copy h264_open.mkv
 
+# H.264 in MPEG-TS with a GOP of 120 frames, longer than a few short steps back:
+# a timestamp seek lands on any packet before the time asked for, seldom a keyframe.
+ff -f lavfi -i "$(video 160x120 5.6)" "${x264[@]}" \
+    -x264-params keyint=120:min-keyint=120:scenecut=0:bframes=3 h264_longgop.ts
+
 ff -f lavfi -i "$(video 320x240 2)" "${x264[@]}" -x264-params keyint=1 h264_intra.mkv
 ff -f lavfi -i "$(video 320x240 2)" "${x264[@]}" -x264-params "$gop12:bframes=2" -f h264 \
     h264_elementary.h264

@@ -44,8 +44,18 @@ FrameResult decodeError(int32_t code) {
 
 constexpr uint32_t kIterationCap = 0x100000;
 constexpr int64_t kDecodeGuard = 100000;
-// Further seeks back when a seek lands after the frame asked for.
-constexpr int32_t kSeekRetries = 4;
+// The first step back when a seek lands after the frame asked for and the
+// keyframe spacing is not known yet.
+constexpr int64_t kShortestStepBack = 12;
+// Decode order runs at most this many pictures ahead of display order, so a
+// seek aimed this far before the first picture precedes every packet.
+constexpr int64_t kMaxReorderDepth = 16;
+
+// The frame a seek aims at after stepping `back` frames behind frame n; past
+// the first picture it is the lead-in before every packet of the stream.
+int64_t stepBackTarget(int64_t n, int64_t back) {
+    return back <= n ? n - back : -kMaxReorderDepth;
+}
 
 }  // namespace
 
@@ -349,21 +359,26 @@ FrameResult VideoDecoder::frameAt(int64_t n) {
     }
     // 7. Decode forward to n; the pictures on the way feed the observer.
     bool firstAfterSeek = seeked && !landedEarly;
-    int32_t retries = 0;
+    int64_t back = 0;
+    bool aimedBeforeStart = false;
     for (int64_t passed = 0;;) {
         FrameResult result = decodeNext();
         result.seeked = seeked;
         const bool noTimestamp = result.status == DecodeStatus::Ok && currentIndex_ < 0;
         const bool overshot = (result.status == DecodeStatus::Ok && currentIndex_ > n) ||
                               result.status == DecodeStatus::EndOfStream;
-        if (firstAfterSeek && !noTimestamp && overshot && retries < kSeekRetries) {
+        if (firstAfterSeek && !noTimestamp && overshot && !aimedBeforeStart) {
             // The seek landed after frame n, or so near the end that no
             // picture followed. MPEG-TS seeks by decoding time to any packet,
-            // not to a keyframe, so the decoder skips ahead to the next
-            // keyframe. Aim further back, a little more each time.
-            const int64_t back = std::clamp<int64_t>(gopSpacing_, 12, 96) << retries;
-            ++retries;
-            if (seekTowards(earliestTimestampOf(n - back)).status == DecodeStatus::Ok) {
+            // not to a keyframe, and the decoder skips ahead to the next
+            // keyframe. Aim further back, twice as far each time, until a
+            // keyframe at or before n is crossed or the seek aims before the
+            // first packet: a long GOP needs as many steps as it takes.
+            back = back == 0 ? std::max(gopSpacing_, kShortestStepBack)
+                             : (back > INT64_MAX / 2 ? INT64_MAX : 2 * back);
+            const int64_t target = stepBackTarget(n, back);
+            aimedBeforeStart = target < 0;
+            if (seekTowards(earliestTimestampOf(target)).status == DecodeStatus::Ok) {
                 continue;
             }
         }

@@ -21,9 +21,10 @@ namespace kestrova {
 namespace {
 
 // Every video fixture of the manifest must give exactly the frame asked for (intra-only, closed
-// GOPs in indexed containers, MPEG-TS and open GOPs, where the seek must aim early) but these:
-// pictures without timestamps are counted, so they may say notExact but must be the picture
-// sequential decoding gives; pictures closer than a frame may give a nearest frame if they say so.
+// GOPs in indexed containers, MPEG-TS with short, long and open GOPs, where the seek must aim
+// early) but these: pictures without timestamps are counted, so they may say notExact but must be
+// the picture sequential decoding gives; pictures closer than a frame may give a nearest frame if
+// they say so.
 const std::set<std::string> kCounted = {"h264_elementary.h264"};
 const std::set<std::string> kMayBeNearest = {"vfr.mkv"};
 
