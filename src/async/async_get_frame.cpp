@@ -92,6 +92,9 @@ ffmpeg::FramePtr decodedFrame(AsyncInstance& instance, int64_t n, bool& fromCach
     }
     const FrameResult result = instance.decoder.frameAt(n);
     instance.hwFallenBack = instance.decoder.hardware().fallenBack;
+    if (result.status == DecodeStatus::Ok) {
+        instance.lastDecoded = n;
+    }
     if (result.status != DecodeStatus::Ok) {
         const bool first = !instance.decodeFailureReported;
         instance.decodeFailureReported = true;
@@ -122,6 +125,15 @@ ffmpeg::FramePtr decodedFrame(AsyncInstance& instance, int64_t n, bool& fromCach
         }
     }
     return ownReference(picture, n);
+}
+
+// True when the instance's own decoder is about to reach n by decoding on
+// from where it stands (allowing for playing threads that overtake one
+// another). The multi-threaded foreground decoder is then the fastest way
+// forward, and a prefetcher behind it would only decode every frame again.
+bool continuesForegroundDecode(const AsyncInstance& instance, int64_t n) {
+    const int64_t last = instance.lastDecoded;
+    return last >= 0 && n > last && n - last <= kRequestJitter + 1;
 }
 
 void logOfferedFormats(const AsyncInstance& instance, int64_t n, const FrameFormat* formats,
@@ -181,12 +193,16 @@ Result aiGetFrameHandler(AsyncInstance& instance, void* record) {
         *out = ppix;
         return imNoErr;
     }
-    if (instance.prefetcher.start(instance.path, instance.streamIndex, instance.deviceType,
-                                  &instance.frameCache, &instance.cacheMutex)) {
+    const bool prefetching =
+        instance.prefetcher.start(instance.path, instance.streamIndex, instance.deviceType,
+                                  &instance.frameCache, &instance.cacheMutex);
+    ffmpeg::FramePtr owned = cachedFrame(instance, n);
+    // The prefetcher follows the requests it is ahead of, jumps and reverse
+    // play; forward play that outruns it is left to the foreground decoder.
+    if (prefetching && (owned || !continuesForegroundDecode(instance, n))) {
         instance.prefetcher.notify(n);
     }
     bool fromCache = false;
-    ffmpeg::FramePtr owned = cachedFrame(instance, n);
     if (owned) {
         fromCache = true;
     } else {

@@ -47,6 +47,9 @@ struct AsyncInstance {
     DivergenceTracker divergence;
     // Guarded by decodeMutex, like the decoder.
     bool decodeFailureReported = false;
+    // The frame the decoder delivered last, read by requests without the
+    // decode mutex; -1 before the first.
+    std::atomic<int64_t> lastDecoded{-1};
     // Read by deliveries that run beside a decode.
     std::atomic<bool> hwFallenBack{false};
     std::atomic<bool> greyFallbackReported{false};

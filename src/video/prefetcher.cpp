@@ -23,10 +23,21 @@ int32_t prefetchLookahead(uint64_t budgetBytes, uint64_t lastStoredBytes) {
 }
 
 void PrefetchRequest::notify(int64_t n) {
-    if (lastRequested >= 0 && n != lastRequested) {
-        direction = n > lastRequested ? 1 : -1;
+    const bool stepBack = previous >= 0 && (previous - n) * direction > 0;
+    const bool secondStepBack = stepBack && previousStepBack;
+    previous = n;
+    previousStepBack = stepBack;
+    if (lastRequested >= 0) {
+        const int64_t behind = (lastRequested - n) * direction;
+        if (behind > 0 && behind <= kRequestJitter && !secondStepBack) {
+            return;
+        }
+        if (behind > 0) {
+            direction = -direction;
+        }
     }
-    const bool sequential = n == lastRequested || n == lastRequested + direction;
+    const int64_t ahead = (n - lastRequested) * direction;
+    const bool sequential = lastRequested >= 0 && ahead >= 0 && ahead <= kRequestJitter;
     lastRequested = n;
     const bool cursorAhead = (cursor - n) * direction > 0;
     if (!(sequential && cursorAhead)) {

@@ -22,14 +22,22 @@ inline constexpr int32_t kMaxPrefetchLookahead = 16;
 // 16 while no frame size is known (lastStoredBytes 0).
 int32_t prefetchLookahead(uint64_t budgetBytes, uint64_t lastStoredBytes);
 
+// Several host threads playing forward overtake one another, so a request
+// up to this many frames behind the newest is a straggler, not a reversal,
+// unless it is the second step back in a row.
+inline constexpr int64_t kRequestJitter = 4;
+
 // Where the prefetcher stands relative to the host's requests.
 struct PrefetchRequest {
-    int64_t lastRequested = -1;
-    int64_t cursor = -1;  // the next frame to prefetch
+    int64_t lastRequested = -1;  // the newest request in the direction of travel
+    int64_t cursor = -1;         // the next frame to prefetch
     int32_t direction = 1;
+    int64_t previous = -1;  // the request before, whichever it was
+    bool previousStepBack = false;
 
     // The host asked for frame n: follows its direction and keeps the cursor
-    // when the request is sequential and the cursor is already ahead of it.
+    // when the request is sequential (at most kRequestJitter frames on) and
+    // the cursor is already ahead of it.
     void notify(int64_t n);
     // The last frame to prefetch, never below 0.
     int64_t limit(int32_t lookahead) const;

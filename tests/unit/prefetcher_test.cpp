@@ -62,6 +62,26 @@ TEST(PrefetchRequestTest, FollowsTheDirectionOfTravel) {
     EXPECT_FALSE(request.beyond(46, 46));
 }
 
+// Several playing threads overtake one another; only a second step back in
+// a row, or a jump back beyond the jitter, turns the prefetcher round.
+TEST(PrefetchRequestTest, StragglersOfForwardPlayDoNotReverseIt) {
+    PrefetchRequest request;
+    for (const int64_t n : {10, 12, 11, 13, 15, 14, 16}) {
+        request.notify(n);
+        EXPECT_EQ(request.direction, 1) << n;
+    }
+    EXPECT_EQ(request.lastRequested, 16);
+    EXPECT_EQ(request.cursor, 17);
+    request.notify(15);  // reverse play: the first step back may be a straggler
+    EXPECT_EQ(request.direction, 1);
+    request.notify(14);
+    EXPECT_EQ(request.direction, -1);
+    EXPECT_EQ(request.cursor, 13);
+    request.notify(30);  // a jump the other way turns it at once
+    EXPECT_EQ(request.direction, 1);
+    EXPECT_EQ(request.cursor, 31);
+}
+
 class PrefetcherTest : public ::testing::Test {
   protected:
     void SetUp() override {

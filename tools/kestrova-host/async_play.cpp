@@ -62,10 +62,11 @@ AsyncPlayOutcome measureAsyncPlay(const GlobalOptions& options, ImporterSession&
     playback.rateNum = clip.info().frameRateNum;
     playback.rateDen = clip.info().frameRateDen;
     playback.formats = {clip.acceptedFormat()};
-    // A playing host keeps what it showed, so a scrub back finds it.
+    // A scrubbing host keeps what it showed, so a scrub back finds it; one
+    // playing forward shows each frame once and reuses its buffers.
     hostsim::PPixStore& store = host.ppix();
     store.setRecycling(4);
-    store.setCacheEnabled(true);
+    store.setCacheEnabled(options.scrub);
     const int64_t hitsBefore = store.cacheStats().hits;
     outcome.report = hostsim::playAsync(importer, host, playback);
     outcome.hostCacheHits = store.cacheStats().hits - hitsBefore;
