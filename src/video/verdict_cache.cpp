@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "host/build_identity.h"
+#include "platform/platform.h"
 #include "support/file_replace.h"
 #include "support/logger.h"
 #include "support/preferences.h"
@@ -128,7 +129,7 @@ void VerdictCache::loadOnce() {
     if (path_.empty()) {
         return;
     }
-    std::ifstream in(path_, std::ios::binary);
+    std::ifstream in(platform::pathFromUtf8(path_), std::ios::binary);
     if (in.is_open()) {
         readVerdicts(in, identity_, deviceName_, table_, path_);
     }
@@ -139,10 +140,11 @@ void VerdictCache::save() const {
         return;
     }
     const bool written =
-        ensureParentDirectory(path_) && writeFileReplacing(path_, [this](std::ostream& out) {
-                                            writeVerdicts(out, identity_, table_);
-                                            return out.good();
-                                        }) == FileReplaceResult::Written;
+        ensureParentDirectory(path_) &&
+        writeFileReplacing(platform::pathFromUtf8(path_), [this](std::ostream& out) {
+            writeVerdicts(out, identity_, table_);
+            return out.good();
+        }) == FileReplaceResult::Written;
     if (!written) {
         Logger::log(LogLevel::Debug,
                     "decoder selection: cannot write %s, verdicts stay in memory only",

@@ -122,7 +122,7 @@ int writeIndex(const IndexOptions& options) {
     }
     const std::string target =
         options.out ? *options.out : platform::utf8FromPath(acceleratorPathFor(options.media));
-    if (!index.save(target, state)) {
+    if (!index.save(platform::pathFromUtf8(target), state)) {
         return fail("cannot write " + target);
     }
     const double seconds = static_cast<double>(platform::monotonicNanos() - started) / 1e9;
