@@ -114,5 +114,12 @@ on_windows info "$wunicode" --json 2>/dev/null | sed "s|${wunicode//\\/\\\\\\\\}
   >"$work/windows/unicode.info" || true
 compare info "non-ASCII path" "$work/linux/unicode.info" "$work/windows/unicode.info"
 
+# kestrova-index beside a media file of that name: the same index as on Linux.
+unicode_ts="$work/клип 日本.ts"
+cp "$linux/fixtures/h264_longgop.ts" "$unicode_ts"
+"$linux/bin/kestrova-index" "$unicode_ts" --out "$work/linux/index.kstidx" >/dev/null 2>&1 || true
+wine "$win/bin/kestrova-index.exe" "$(windows_path "$unicode_ts")" >/dev/null 2>&1 || true
+compare index "non-ASCII path" "$work/linux/index.kstidx" "${unicode_ts%.ts}.kstidx"
+
 [ "$failures" -eq 0 ] || { say "$failures checks differ between Linux and Windows"; exit 1; }
 say "Linux and Windows agree"
