@@ -29,8 +29,12 @@ struct FixtureTestName {
 // folder, with an initialised host.
 class ClipModuleTest : public ::testing::Test {
   protected:
-    // `prefs` is the preferences file of the test's per-user folder.
-    explicit ClipModuleTest(const char* prefs = "logLevel=4\n") : appData_(std::string(prefs)) {}
+    // `prefs` is the preferences file of the test's per-user folder. By
+    // default no decode path is examined: the examination decodes on
+    // FFmpeg's own threads, which the thread sanitizer cannot see into, and
+    // the choice has tests of its own.
+    explicit ClipModuleTest(const char* prefs = "logLevel=4\nenableHardwareDecoding=0\n")
+        : appData_(std::string(prefs)) {}
     void SetUp() override {
         module_ = privateModule(hostsim::FfmpegFolder::Linked);
         ASSERT_NE(module_, nullptr);
