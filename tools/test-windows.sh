@@ -45,7 +45,24 @@ mkdir -p "$work/linux" "$work/windows"
 export LOCALAPPDATA
 LOCALAPPDATA=$(windows_path "$work/appdata-tests")
 say "module tests"
-wine "$win/bin/kestrova_module_tests.exe" --gtest_brief=1 ${KESTROVA_WINDOWS_TESTS:+--gtest_filter=$KESTROVA_WINDOWS_TESTS}
+# Now and then the test program, its tests all run, has not exited under Wine
+# minutes later; the report it wrote decides then, so CI never waits forever.
+report=$work/module-tests.xml
+status=0
+timeout 900 wine "$win/bin/kestrova_module_tests.exe" --gtest_brief=1 \
+  --gtest_output="xml:$(windows_path "$report")" \
+  ${KESTROVA_WINDOWS_TESTS:+--gtest_filter=$KESTROVA_WINDOWS_TESTS} || status=$?
+if [ "$status" -eq 124 ]; then
+  wineserver -k || true
+  if [ -s "$report" ] && grep -q '<testsuites [^>]*failures="0" [^>]*errors="0"' "$report"; then
+    say "WARNING: the module tests all passed, but the test program did not exit under Wine"
+  else
+    say "the module tests did not finish"
+    exit 1
+  fi
+elif [ "$status" -ne 0 ]; then
+  exit "$status"
+fi
 unset LOCALAPPDATA
 
 # Both hosts with a fresh per-user folder each; Windows writes CR LF.
