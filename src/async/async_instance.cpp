@@ -36,6 +36,7 @@ AsyncInstance* createAsyncInstance(const AsyncSource& source) {
     if (instance->streamIndex >= 0 && instance->demuxer.demuxer()) {
         (void)instance->seekIndex.buildFromContainer(instance->demuxer.demuxer(),
                                                      instance->streamIndex);
+        instance->keyframeSpacing = instance->seekIndex.medianSpacing();
     }
     Logger::log(LogLevel::Debug,
                 "createAsyncInstance: created for %s stream %d (%zu keyframe index entries)",

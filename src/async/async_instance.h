@@ -35,6 +35,8 @@ struct AsyncInstance {
 
     ClipDescription demuxer;
     SeekIndex seekIndex;
+    // Its median spacing, worked out once: the index is only read after creation.
+    int64_t keyframeSpacing = 0;
     // Declared after the demuxer it borrows, so it is destroyed first.
     VideoDecoder decoder;
     bool decoderOpen = false;

@@ -17,7 +17,7 @@ Result aiSelectEfficientRenderTimeHandler(AsyncInstance& instance, void* record)
     const int64_t n = frameNumberAt(readField<int64_t>(record, asynctimerec::kTime), s.frameRateNum,
                                     s.frameRateDen, ticksPerSecond);
     // The index is built at creation and only read afterwards.
-    const SnapDecision snap = snapToKeyframe(instance.seekIndex, n);
+    const SnapDecision snap = snapToKeyframe(instance.seekIndex, instance.keyframeSpacing, n);
     const auto ll = [](int64_t value) { return static_cast<long long>(value); };
     if (snap.kind == SnapDecision::Kind::Snapped) {
         writeField<int64_t>(

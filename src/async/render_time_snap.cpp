@@ -4,13 +4,13 @@
 
 namespace kestrova::async {
 
-SnapDecision snapToKeyframe(const SeekIndex& index, int64_t n) {
+SnapDecision snapToKeyframe(const SeekIndex& index, int64_t spacing, int64_t n) {
     SnapDecision decision;
     decision.frame = n;
     if (index.entries.empty()) {
         return decision;
     }
-    decision.spacing = index.medianSpacing();
+    decision.spacing = spacing;
     const std::optional<SeekIndexEntry> entry = index.entryForFrame(n);
     if (decision.spacing <= 0 || !entry) {
         return decision;

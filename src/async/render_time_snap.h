@@ -18,9 +18,9 @@ struct SnapDecision {
 };
 
 // Snaps frame n to the indexed keyframe k at or before it when n - k is at
-// most the median spacing; a request further past the last entry lies where
-// the index does not reach, and is left alone.
-SnapDecision snapToKeyframe(const SeekIndex& index, int64_t n);
+// most `spacing`, the index's median keyframe spacing; a request further past
+// the last entry lies where the index does not reach, and is left alone.
+SnapDecision snapToKeyframe(const SeekIndex& index, int64_t spacing, int64_t n);
 
 // Host ticks of the start of frame `frame`, rounded; 0 when the rate or the
 // tick rate is not positive.

@@ -26,7 +26,8 @@ class RenderTimeSnapTest : public ::testing::TestWithParam<SnapCase> {};
 // is 96), in a longer clip.
 TEST_P(RenderTimeSnapTest, SnapsWithinOneSpacingOfAnIndexedKeyframe) {
     const SeekIndex index = keyframesEvery(12, 100);
-    const SnapDecision decision = snapToKeyframe(index, GetParam().requested);
+    const SnapDecision decision =
+        snapToKeyframe(index, index.medianSpacing(), GetParam().requested);
     EXPECT_EQ(decision.kind, GetParam().kind);
     EXPECT_EQ(decision.keyframe, GetParam().keyframe);
     EXPECT_EQ(decision.spacing, 12);
@@ -41,8 +42,9 @@ INSTANTIATE_TEST_SUITE_P(PartialIndex, RenderTimeSnapTest,
                                            SnapCase{500, SnapDecision::Kind::Declined, 96}));
 
 TEST(RenderTimeSnap, NothingWithoutASpacing) {
-    EXPECT_EQ(snapToKeyframe(SeekIndex{}, 30).kind, SnapDecision::Kind::NoIndex);
-    EXPECT_EQ(snapToKeyframe(keyframesEvery(12, 0), 30).kind, SnapDecision::Kind::NoIndex);
+    EXPECT_EQ(snapToKeyframe(SeekIndex{}, 0, 30).kind, SnapDecision::Kind::NoIndex);
+    const SeekIndex single = keyframesEvery(12, 0);
+    EXPECT_EQ(snapToKeyframe(single, single.medianSpacing(), 30).kind, SnapDecision::Kind::NoIndex);
 }
 
 TEST(RenderTimeSnap, TicksOfAFrameRoundToTheNearestTick) {
