@@ -8,17 +8,7 @@
 #     and 95th-percentile milliseconds per requested frame, host cache hits
 #     and the render times snapped to a keyframe; best mean of 3.
 # Usage: run-async-bench.sh BUILD
-set -euo pipefail
-
-die() {
-    echo "[bench] error: $*" >&2
-    exit 1
-}
-
-[ $# -eq 1 ] || die "usage: run-async-bench.sh BUILD"
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(realpath -m "$1")
-ffmpeg_bin=$build/tools/ffmpeg
+source "$(dirname "${BASH_SOURCE[0]}")/bench-setup.sh" "$@"
 clip=$("$source_dir/bench/bench-clip.sh" "$build") || die "no benchmark clip"
 ninja -C "$build" -j"$(nproc)" kestrova-host || die "building kestrova-host failed"
 out=$build/bench

@@ -11,17 +11,7 @@
 # The plug-in's side is given twice: the time inside the selectors as the tool
 # reports it, and the wall time of the whole tool process (start-up, FFmpeg
 # loading and the file's probe included). Usage: run-audio-bench.sh BUILD
-set -euo pipefail
-
-die() {
-    echo "[bench] error: $*" >&2
-    exit 1
-}
-
-[ $# -eq 1 ] || die "usage: run-audio-bench.sh BUILD"
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(realpath -m "$1")
-ffmpeg_bin=$build/tools/ffmpeg
+source "$(dirname "${BASH_SOURCE[0]}")/bench-setup.sh" "$@"
 host_bin=$build/bin/kestrova-host
 [ -x "$host_bin" ] || die "no kestrova-host at $host_bin (make build)"
 pcm=$("$source_dir/bench/bench-clip.sh" "$build" pcm) || die "no PCM benchmark clip"

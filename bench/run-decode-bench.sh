@@ -3,17 +3,7 @@
 # plug-in's decoder (in order and at random positions) and by the bundled
 # ffmpeg program with the same thread count. Usage: run-decode-bench.sh BUILD
 # Environment: KESTROVA_BENCH_THREADS (default: every core).
-set -euo pipefail
-
-die() {
-    echo "[bench] error: $*" >&2
-    exit 1
-}
-
-[ $# -eq 1 ] || die "usage: run-decode-bench.sh BUILD"
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(realpath -m "$1")
-ffmpeg_bin=$build/tools/ffmpeg
+source "$(dirname "${BASH_SOURCE[0]}")/bench-setup.sh" "$@"
 [ -x "$ffmpeg_bin" ] || die "no ffmpeg program at $ffmpeg_bin (tools/provide-ffmpeg.sh provides it)"
 threads=${KESTROVA_BENCH_THREADS:-$(nproc)}
 [[ $threads =~ ^[1-9][0-9]*$ ]] || die "KESTROVA_BENCH_THREADS must be a positive number"

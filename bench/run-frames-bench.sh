@@ -12,17 +12,7 @@
 #  3. the same for a 1080p 10-bit 4:4:4 clip in its first candidate, a
 #     libswscale plan, against decode-only and against ffmpeg -pix_fmt.
 # Usage: run-frames-bench.sh BUILD
-set -euo pipefail
-
-die() {
-    echo "[bench] error: $*" >&2
-    exit 1
-}
-
-[ $# -eq 1 ] || die "usage: run-frames-bench.sh BUILD"
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(realpath -m "$1")
-ffmpeg_bin=$build/tools/ffmpeg
+source "$(dirname "${BASH_SOURCE[0]}")/bench-setup.sh" "$@"
 clip=$("$source_dir/bench/bench-clip.sh" "$build") || die "no benchmark clip"
 cmake -S "$source_dir" -B "$build" -DKESTROVA_BENCH=ON >/dev/null || die "configuring failed"
 ninja -C "$build" -j"$(nproc)" kestrova_convert_bench kestrova_swscale_bench kestrova-host ||

@@ -7,17 +7,7 @@
 #     and with the accelerator file: mean and 95th percentile milliseconds
 #     per frame, and how many (distinct) frames match the in-order decode.
 # Usage: run-index-bench.sh BUILD
-set -euo pipefail
-
-die() {
-    echo "[bench] error: $*" >&2
-    exit 1
-}
-
-[ $# -eq 1 ] || die "usage: run-index-bench.sh BUILD"
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(realpath -m "$1")
-ffmpeg_bin=$build/tools/ffmpeg
+source "$(dirname "${BASH_SOURCE[0]}")/bench-setup.sh" "$@"
 clip=$("$source_dir/bench/bench-clip.sh" "$build" ts) || die "no benchmark clip"
 ninja -C "$build" -j"$(nproc)" kestrova-index kestrova-host Kestrova || die "building failed"
 accelerator=${clip%.*}.kstidx
