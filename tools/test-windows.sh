@@ -34,6 +34,14 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   say "creating the Wine prefix"
   wine wineboot --init >/dev/null 2>&1
 fi
+# The test programs' module copies stay loaded until their process ends, so
+# Windows cannot delete them then: clear them out once Wine has stopped.
+clear_wine_temp() {
+  timeout 120 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/kestrova-*
+}
+clear_wine_temp
+trap clear_wine_temp EXIT
 # The tests find the media in the build folder, as on Linux.
 ln -sfn "$linux/fixtures" "$win/fixtures"
 # Wine's drive Z: is the root of the Linux file system.
