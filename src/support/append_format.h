@@ -3,8 +3,11 @@
 
 #include <string>
 
+#include "support/logger.h"
+
 namespace kestrova {
 
-[[gnu::format(printf, 2, 3)]] void appendFormat(std::string& text, const char* format, ...);
+void appendFormat(std::string& text, const char* format, ...)
+    __attribute__((format(KESTROVA_PRINTF, 2, 3)));
 
 }  // namespace kestrova
