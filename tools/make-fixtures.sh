@@ -183,7 +183,7 @@ xmp_keys=(com.apple.quicktime.xmp=quicktime xmp_packet=packet XMP_=underscore xm
 for n in 1 2 3 4; do
     tags=()
     for tag in "${xmp_keys[@]:0:n}"; do tags+=(-metadata "$tag"); done
-    ff -f lavfi -i "sine=r=8000:d=0.2" -c:a pcm_s16le "${tags[@]}" -metadata:s:a:0 xmp=stream \
+    ff -f lavfi -i "sine=r=8000:d=1" -c:a pcm_s16le "${tags[@]}" -metadata:s:a:0 xmp=stream \
         "xmp_keys$n.nut"
 done
 
