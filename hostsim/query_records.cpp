@@ -28,6 +28,23 @@ BufferAnswer callWithBuffer(const Host& host, host::Selector selector, std::vect
     return answer;
 }
 
+// Where a clip record that is the first parameter keeps its fields.
+struct ClipBufferRecord {
+    std::size_t size;
+    std::size_t privateData;
+    std::size_t bufferSize;
+    std::size_t buffer;
+};
+
+BufferAnswer askClipForBytes(const Host& host, host::Selector selector,
+                             const ClipBufferRecord& layout, void* privateData,
+                             std::optional<int32_t> bufferBytes) {
+    std::vector<uint8_t> record = filledRecord(layout.size);
+    host::writeField<void*>(record.data(), layout.privateData, privateData);
+    return callWithBuffer(host, selector, record, layout.bufferSize, layout.buffer, bufferBytes,
+                          record.data(), nullptr);
+}
+
 template <typename Ask>
 BufferAnswer sizeThenBytes(Ask ask) {
     const BufferAnswer size = ask(std::nullopt);
@@ -50,10 +67,9 @@ std::string BufferAnswer::text() const {
 
 BufferAnswer analysis(const Host& host, void* privateData, std::optional<int32_t> bufferBytes) {
     namespace rec = host::analysisrec;
-    std::vector<uint8_t> record = filledRecord(rec::kSize);
-    host::writeField<void*>(record.data(), rec::kPrivateData, privateData);
-    return callWithBuffer(host, host::imAnalysis, record, rec::kBufferSize, rec::kBuffer,
-                          bufferBytes, record.data(), nullptr);
+    return askClipForBytes(host, host::imAnalysis,
+                           {rec::kSize, rec::kPrivateData, rec::kBufferSize, rec::kBuffer},
+                           privateData, bufferBytes);
 }
 
 BufferAnswer metadata(const Host& host, void* privateData, uint32_t code,
@@ -69,10 +85,9 @@ BufferAnswer metadata(const Host& host, void* privateData, uint32_t code,
 
 BufferAnswer embeddedLut(const Host& host, void* privateData, std::optional<int32_t> bufferBytes) {
     namespace rec = host::lutrec;
-    std::vector<uint8_t> record = filledRecord(rec::kSize);
-    host::writeField<void*>(record.data(), rec::kPrivateData, privateData);
-    return callWithBuffer(host, host::imGetEmbeddedLUT, record, rec::kBufferSize, rec::kBuffer,
-                          bufferBytes, record.data(), nullptr);
+    return askClipForBytes(host, host::imGetEmbeddedLUT,
+                           {rec::kSize, rec::kPrivateData, rec::kBufferSize, rec::kBuffer},
+                           privateData, bufferBytes);
 }
 
 BufferAnswer wholeAnalysis(const Host& host, void* privateData) {

@@ -45,6 +45,11 @@ std::vector<std::string> clipFiles(const ClipInstance& clip) {
     return files;
 }
 
+// The UTF-8 path a path-only record carries; empty without a record.
+std::string recordPath(const void* record, std::size_t offset) {
+    return record ? readUtf16Path(readField<const char16_t*>(record, offset)) : std::string();
+}
+
 }  // namespace
 
 Result imQueryInputFileListHandler(void* record) {
@@ -80,10 +85,7 @@ Result imQueryInputFileListHandler(void* record) {
 
 Result imQueryContentStateHandler(void* record) {
     using namespace contentstaterec;
-    if (!record) {
-        return imUnsupported;
-    }
-    const std::string path = readUtf16Path(readField<const char16_t*>(record, kPath));
+    const std::string path = recordPath(record, kPath);
     if (path.empty()) {
         return imUnsupported;
     }
@@ -101,10 +103,7 @@ Result imQueryContentStateHandler(void* record) {
 
 Result imQueryDestinationPathHandler(void* record) {
     using namespace destpathrec;
-    if (!record) {
-        return imUnsupported;
-    }
-    const std::string source = readUtf16Path(readField<const char16_t*>(record, kSourcePath));
+    const std::string source = recordPath(record, kSourcePath);
     if (source.empty()) {
         return imUnsupported;
     }
