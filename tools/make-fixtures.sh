@@ -171,6 +171,22 @@ ff -f lavfi -i "$(video 320x240 2)" "${x264[@]}" -x264-params "$gop12" -attach g
     -metadata:s:t mimetype=application/octet-stream -metadata:s:t filename=grade.CUBE \
     lut_attachment.mkv
 
+# XMP packets under the keys muxers use. In xmp_stream.nut the packet sits in
+# the first stream under a later key than the second stream's, and the
+# container holds a key that differs from "xmp" in case only. xmp_keysN.nut
+# carries the last N keys of the lookup order in its container, written in
+# reverse, and an "xmp" stream tag that the container's packet outranks.
+ff -f lavfi -i "$(video 160x120 0.4)" -f lavfi -i "$(mono 0.4)" -map 0 -map 1 "${x264[@]}" \
+    -c:a pcm_s16le -metadata XMP=upper -metadata:s:v:0 xmp_packet='<x:xmpmeta>video</x:xmpmeta>' \
+    -metadata:s:a:0 xmp=audio xmp_stream.nut
+xmp_keys=(com.apple.quicktime.xmp=quicktime xmp_packet=packet XMP_=underscore xmp=plain)
+for n in 1 2 3 4; do
+    tags=()
+    for tag in "${xmp_keys[@]:0:n}"; do tags+=(-metadata "$tag"); done
+    ff -f lavfi -i "sine=r=8000:d=1" -c:a pcm_s16le "${tags[@]}" -metadata:s:a:0 xmp=stream \
+        "xmp_keys$n.nut"
+done
+
 # Files without any video or audio stream. Matroska cannot hold an attachment
 # alone, so a subtitle track keeps it company; NUT carries a raw data stream.
 printf 'Kestrova test attachment\n' >notes.txt

@@ -5,6 +5,7 @@
 #include "async/async_create.h"
 #include "audio/audio_selectors.h"
 #include "host/boundary_guard.h"
+#include "host/clip_queries.h"
 #include "host/clip_selectors.h"
 #include "host/plugin_lifecycle.h"
 #include "host/retarget_accelerator.h"
@@ -73,6 +74,20 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imGetAudioChannelLayoutHandler(param1, param2);
         case imRetargetAccelerator:
             return imRetargetAcceleratorHandler(param1);
+        case imAnalysis:
+            return imAnalysisHandler(param1);
+        case imGetMetaData:
+            return imGetMetaDataHandler(param1, param2);
+        case imQueryStreamLabel:
+            return imQueryStreamLabelHandler(param1);
+        case imQueryContentState:
+            return imQueryContentStateHandler(param1);
+        case imQueryInputFileList:
+            return imQueryInputFileListHandler(param1);
+        case imQueryDestinationPath:
+            return imQueryDestinationPathHandler(param1);
+        case imGetEmbeddedLUT:
+            return imGetEmbeddedLutHandler(param1);
         default:
             // Selectors this importer does not handle, and every unknown number.
             return imUnsupported;

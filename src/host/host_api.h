@@ -427,6 +427,74 @@ inline constexpr std::size_t kMinima = 40;      // float**
 inline constexpr std::size_t kSize = 48;
 }  // namespace peakrec
 
+// ---- Analysis, metadata and file queries ------------------------------------
+
+inline constexpr Result imNoMetadata = 16;
+inline constexpr Result imCannotExamineFile = 38;
+
+// imAnalysis (first parameter): the text buffer may be null (size query).
+namespace analysisrec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kBufferSize = 16;  // int32 in and out, bytes
+inline constexpr std::size_t kBuffer = 20;      // char*
+inline constexpr std::size_t kSize = 28;
+}  // namespace analysisrec
+
+// imGetMetaData (second parameter; the first is the file access record).
+namespace metadatarec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kCode = 16;        // uint32 requested code
+inline constexpr std::size_t kBufferSize = 20;  // int32 in and out, bytes
+inline constexpr std::size_t kBuffer = 24;      // uint8_t*
+inline constexpr std::size_t kSize = 32;
+}  // namespace metadatarec
+// The one metadata code served: the characters "XMP_" from the highest byte down.
+inline constexpr uint32_t kXmpMetadataCode = 0x584D505F;
+
+// imQueryStreamLabel (first parameter).
+namespace streamlabelrec {
+inline constexpr std::size_t kPrivateData = 0;   // void*
+inline constexpr std::size_t kStreamIndex = 16;  // int32
+inline constexpr std::size_t kLabel = 20;        // HostString out
+inline constexpr std::size_t kSize = 28;
+}  // namespace streamlabelrec
+
+// imQueryContentState (first parameter).
+namespace contentstaterec {
+inline constexpr std::size_t kPath = 0;   // const char16_t*
+inline constexpr std::size_t kState = 8;  // char[37] out
+inline constexpr std::size_t kStateBytes = 37;
+inline constexpr std::size_t kSize = kState + kStateBytes;
+}  // namespace contentstaterec
+
+// imQueryInputFileList (first parameter). Each array entry holds a host
+// string in its first eight bytes; the rest is the host's.
+namespace filelistrec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kCount = 32;       // int32 in (capacity) and out
+inline constexpr std::size_t kEntries = 36;     // uint8_t*, kEntryBytes per entry
+inline constexpr std::size_t kEntryBytes = 16;
+inline constexpr std::size_t kSize = 44;
+static_assert(sizeof(HostString) <= kEntryBytes);
+}  // namespace filelistrec
+
+// imQueryDestinationPath (first parameter). The destination buffer is the
+// host's and may be null.
+namespace destpathrec {
+inline constexpr std::size_t kSourcePath = 16;   // const char16_t*
+inline constexpr std::size_t kDestination = 32;  // char16_t*, kDestinationUnits
+inline constexpr std::size_t kDestinationUnits = 260;
+inline constexpr std::size_t kSize = 40;
+}  // namespace destpathrec
+
+// imGetEmbeddedLUT (first parameter): the buffer may be null (size query).
+namespace lutrec {
+inline constexpr std::size_t kPrivateData = 0;  // void*
+inline constexpr std::size_t kBufferSize = 8;   // int32 in and out, bytes
+inline constexpr std::size_t kBuffer = 16;      // uint8_t*
+inline constexpr std::size_t kSize = 24;
+}  // namespace lutrec
+
 // ---- The asynchronous importer ---------------------------------------------
 
 // imCreateAsyncImporter (first parameter).

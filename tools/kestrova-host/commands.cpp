@@ -16,9 +16,14 @@ const Command kCommands[] = {
      "size, then the pixel formats the clip offers (imGetIndPixelFormat, with the\n"
      "importer's conversion, score and reason from its log at log level 3 or more) and its colour "
      "spaces\n"
-     "(imGetIndColorSpace), then closes the file. With --json: {\"answer\": N,\n"
+     "(imGetIndColorSpace), the analysis text (imAnalysis), the sizes of its XMP\n"
+     "(imGetMetaData) and embedded LUT (imGetEmbeddedLUT), the content state of FILE\n"
+     "(imQueryContentState) and the clip's files (imQueryInputFileList, relative to\n"
+     "FILE's folder), then closes the file. With --json: {\"answer\": N,\n"
      "\"streams\": [...], \"pixelFormats\": [{fourcc, kind, score, reason}], \"colorSpaces\": "
-     "[...]}.\n"
+     "[...],\n"
+     "\"analysis\": [LINE, ...], \"xmp\", \"xmpBytes\", \"embeddedLutBytes\", \"contentState\",\n"
+     "\"files\": [...]}.\n"
      "Exit 0 when opened, 3 when the importer declined the file (the answer and the\n"
      "logged reason go to standard error), 2 when initialisation fails.\n",
      runInfo},

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "clip_frames.h"
+#include "clip_queries_report.h"
 #include "clip_records.h"
 #include "commands.h"
 #include "frame_records.h"
@@ -196,7 +197,7 @@ void printText(const std::string& file, host::Result answer,
 }
 
 std::string printJson(host::Result answer, const std::vector<StreamReport>& streams,
-                      const DeliveryReport& delivery) {
+                      const DeliveryReport& delivery, const ClipQueryReport& queries) {
     JsonWriter json;
     json.beginObject().key("answer").value(answer).key("streams").beginArray();
     for (const StreamReport& s : streams) {
@@ -230,6 +231,7 @@ std::string printJson(host::Result answer, const std::vector<StreamReport>& stre
     }
     json.endArray();
     addDeliveryJson(json, delivery);
+    addClipQueriesJson(json, queries);
     return json.endObject().text();
 }
 
@@ -247,6 +249,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
     }
     const hostsim::Host& host = session->host();
     DeliveryReport delivery;
+    ClipQueryReport queries;
     const std::string& file = arguments[0];
     const hostsim::OpenAnswer opened = session->openClip(file, options.stream.value_or(0));
     std::vector<StreamReport> streams;
@@ -274,6 +277,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
         if (hasVideo) {
             delivery = deliveryReport(host, opened.privateData);
         }
+        queries = queryClip(host, opened.privateData, file);
     }
     hostsim::closeFile(host, opened.privateData);
     session->host().shutdown();
@@ -282,10 +286,11 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
         readConversion(*session, i, delivery.formats[i]);
     }
     if (options.json) {
-        std::printf("%s\n", printJson(opened.result, streams, delivery).c_str());
+        std::printf("%s\n", printJson(opened.result, streams, delivery, queries).c_str());
     } else if (opened.result == host::imNoErr) {
         printText(file, opened.result, streams);
         printDeliveryText(delivery);
+        printClipQueries(queries);
     }
     if (opened.result != host::imNoErr) {
         session->reportDeclined(file, opened.result);
