@@ -138,9 +138,14 @@ int runTrim(const GlobalOptions& options, const std::vector<std::string>& argume
     spec.destination = platform::utf8FromPath(*options.out);
     const int32_t requestedIn = units.count(*options.in);
     const int32_t requestedDuration = units.count(*options.duration);
-    const hostsim::CheckTrimAnswer check =
+    hostsim::CheckTrimAnswer check =
         hostsim::checkTrim(session->host(), clip->privateData(), requestedIn, requestedDuration,
                            spec.keepAudio, spec.keepVideo);
+    if (check.result != host::imNoErr) {
+        // The importer left its answer fields alone.
+        check.in = requestedIn;
+        check.duration = requestedDuration;
+    }
     host::Result answer = check.result;
     double ms = 0;
     if (check.result == host::imNoErr) {
@@ -164,15 +169,15 @@ int runTrim(const GlobalOptions& options, const std::vector<std::string>& argume
         json.key("durationSeconds").number(units.seconds(check.duration), 6);
         json.key("out").value(spec.destination).key("ms").number(ms, 3);
         std::printf("%s\n", json.endObject().text().c_str());
+    } else if (check.result != host::imNoErr) {
+        std::printf("imCheckTrim8: answer %d, the importer does not trim %s\n", check.result,
+                    arguments[0].c_str());
     } else {
-        std::printf(
-            "imCheckTrim8: answer %d, in %d -> %d %s (%.3f s), duration %d -> %d (%.3f s)\n",
-            check.result, requestedIn, check.in, units.name, units.seconds(check.in),
-            requestedDuration, check.duration, units.seconds(check.duration));
-        if (check.result == host::imNoErr) {
-            std::printf("imTrimFile8: answer %d, %s in %.3f ms\n", answer, spec.destination.c_str(),
-                        ms);
-        }
+        std::printf("imCheckTrim8: answer 0, in %d -> %d %s (%.3f s), duration %d -> %d (%.3f s)\n",
+                    requestedIn, check.in, units.name, units.seconds(check.in), requestedDuration,
+                    check.duration, units.seconds(check.duration));
+        std::printf("imTrimFile8: answer %d, %s in %.3f ms\n", answer, spec.destination.c_str(),
+                    ms);
     }
     return exitFor(answer);
 }
