@@ -4,7 +4,8 @@
 # of 1080p 10-bit 4:4:4 HEVC; with "pcm", sixty minutes of 48 kHz stereo
 # 16-bit PCM in WAV; with "aac", the same sixty minutes as AAC in Matroska
 # (the importer leaves audio-only ISO media to the host); with "ts", the
-# one-minute H.264 clip remuxed into MPEG-TS. A clip is remade only when the
+# one-minute H.264 clip remuxed into MPEG-TS; with "ten", ten minutes of it in
+# Matroska, joined by stream copy. A clip is remade only when the
 # way it is made changes. Usage: bench-clip.sh BUILD [VARIANT]
 set -euo pipefail
 
@@ -37,6 +38,14 @@ ts)
     source=$("$0" "$1") || exit 1
     # The source's key makes a remade source remake this clip too.
     encode=(-i "$source" -map 0 -c copy -metadata "comment=$(cat "$clip_dir/.key")")
+    ;;
+ten)
+    name=bench_1080p_10min
+    source=$("$0" "$1") || exit 1
+    list=$clip_dir/.ten-minutes.txt
+    mkdir -p "$clip_dir"
+    for _ in 1 2 3 4 5 6 7 8 9 10; do echo "file '$source'"; done >"$list"
+    encode=(-f concat -safe 0 -i "$list" -map 0 -c copy -metadata "comment=$(cat "$clip_dir/.key")")
     ;;
 "")
     name=bench_1080p

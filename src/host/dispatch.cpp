@@ -4,6 +4,7 @@
 
 #include "async/async_create.h"
 #include "audio/audio_selectors.h"
+#include "fileops/fileops_selectors.h"
 #include "host/boundary_guard.h"
 #include "host/clip_queries.h"
 #include "host/clip_selectors.h"
@@ -72,6 +73,14 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imGetPeakAudioHandler(param1);
         case imGetAudioChannelLayout:
             return imGetAudioChannelLayoutHandler(param1, param2);
+        case imCalcSize8:
+            return imCalcSize8Handler(param1, param2);
+        case imCheckTrim8:
+            return imCheckTrim8Handler(param1, param2);
+        case imTrimFile8:
+            return imTrimFile8Handler(param1, param2);
+        case imCopyFile:
+            return imCopyFileHandler(param1);
         case imRetargetAccelerator:
             return imRetargetAcceleratorHandler(param1);
         case imAnalysis:

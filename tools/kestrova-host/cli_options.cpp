@@ -80,6 +80,13 @@ bool applyRange(const std::string& text, CommandLine& out, std::string& error) {
     return true;
 }
 
+// Seconds of a clip: a decimal number from 0 to a million.
+bool parseSeconds(const std::string& text, double& seconds) {
+    char* end = nullptr;
+    seconds = std::strtod(text.c_str(), &end);
+    return *end == '\0' && seconds >= 0 && seconds <= 1e6;
+}
+
 // Four printable characters, the first stored in the lowest byte.
 bool parseFourCC(std::string_view text, uint32_t& format) {
     if (text.size() != 4) {
@@ -116,12 +123,12 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
             name = word.substr(0, equals);
             value = word.substr(equals + 1);
         }
-        const bool takesValue = name == "--module" || name == "--appdata" ||
-                                name == "--log-level" || name == "--stream" || name == "--at" ||
-                                name == "--range" || name == "--format" || name == "--out" ||
-                                name == "--sheet" || name == "--shuffle" || name == "--frames" ||
-                                name == "--chunk" || name == "--rate" || name == "--png" ||
-                                name == "--width" || name == "--threads";
+        const bool takesValue =
+            name == "--module" || name == "--appdata" || name == "--log-level" ||
+            name == "--stream" || name == "--at" || name == "--range" || name == "--format" ||
+            name == "--out" || name == "--sheet" || name == "--shuffle" || name == "--frames" ||
+            name == "--chunk" || name == "--rate" || name == "--png" || name == "--width" ||
+            name == "--threads" || name == "--in" || name == "--dur";
         if (takesValue && !value) {
             if (i + 1 == words.size()) {
                 error = name + " needs a value";
@@ -221,6 +228,17 @@ bool parseCommandLine(const std::vector<std::string>& words, CommandLine& out, s
                 return false;
             }
             out.options.threads = threads;
+        } else if (name == "--in" || name == "--dur") {
+            double seconds = 0;
+            if (!parseSeconds(*value, seconds)) {
+                error = name + " needs seconds from 0 to 1e6, not '" + *value + "'";
+                return false;
+            }
+            (name == "--in" ? out.options.in : out.options.duration) = seconds;
+        } else if (name == "--no-audio") {
+            out.options.noAudio = true;
+        } else if (name == "--no-video") {
+            out.options.noVideo = true;
         } else if (name == "--async") {
             out.options.async = true;
         } else if (name == "--scrub") {

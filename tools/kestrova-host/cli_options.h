@@ -45,6 +45,11 @@ struct GlobalOptions {
     std::optional<double> peakRate;            // peaks --rate R, points per second
     std::optional<std::filesystem::path> png;  // peaks --png PNG
     std::optional<int32_t> width;              // peaks --width W
+    // trim and size: seconds from the clip's start
+    std::optional<double> in;        // --in SECONDS
+    std::optional<double> duration;  // --dur SECONDS
+    bool noAudio = false;            // trim --no-audio
+    bool noVideo = false;            // trim --no-video
     bool json = false;
     bool help = false;
 };

@@ -89,6 +89,28 @@ const Command kCommands[] = {
      "--json: {\"channels\", \"points\", \"rate\", \"ms\", \"cacheFileBefore\",\n"
      "\"max\": [per channel], \"min\": [per channel]}. Exit 2 when the call fails.\n",
      runPeaks},
+    {"size", "FILE", 1, "estimate the bytes of a copy or trimmed copy",
+     "Opens FILE (host stream 0 or --stream S) and asks imCalcSize8 for the whole\n"
+     "file, or with --in SECONDS --dur SECONDS for that span, counted in frames of\n"
+     "the clip (audio sample frames when it has no video). Prints the answer and the\n"
+     "bytes. With --json: {\"answer\", \"bytes\", \"unit\", \"in\", \"duration\"}.\n"
+     "Exit 2 when the call fails, 3 when the file is declined.\n",
+     runSize},
+    {"trim", "FILE", 1, "trim a file by remuxing, after checking where it may start",
+     "Opens FILE like size and asks imCheckTrim8 where a trim from --in SECONDS for\n"
+     "--dur SECONDS may start (a video trim moves back to a keyframe and grows to\n"
+     "keep its end), prints the adjusted in point and duration, then writes the trim\n"
+     "to --out OUT with imTrimFile8, a progress bar on a terminal. --no-audio or\n"
+     "--no-video leaves those streams out. With --json: {\"checkAnswer\",\n"
+     "\"answer\", \"unit\", \"requestedIn\", \"requestedDuration\", \"in\",\n"
+     "\"duration\", \"inSeconds\", \"durationSeconds\", \"out\", \"ms\"}. Exit 2 when\n"
+     "the trim fails, 3 when the file or its container is declined.\n",
+     runTrim},
+    {"copy", "SRC DST", 2, "copy a file through the importer",
+     "Initialises the importer and copies SRC to DST with imCopyFile, a progress bar\n"
+     "on a terminal. DST appears only once the copy is complete. With --json:\n"
+     "{\"answer\", \"bytes\", \"ms\"}. Exit 2 when the copy fails.\n",
+     runCopy},
     {"report", "", 0, "print the capability report the importer writes",
      "Initialises the importer, which writes SUPPORTED-CODECS.md into the per-user\n"
      "data folder, then prints the report's path on the first line and its contents\n"
@@ -120,6 +142,11 @@ const char kGlobalOptions[] =
     "  --rate R          peaks: points per second (default 200)\n"
     "  --png PNG         peaks: draw the waveform\n"
     "  --width W         peaks: the waveform's width in pixels (default 1200)\n"
+    "  --in SECONDS      size, trim: the span's start (default 0)\n"
+    "  --dur SECONDS     size, trim: the span's length\n"
+    "  --out OUT         trim: the trimmed file to write\n"
+    "  --no-audio        trim: leave the audio out\n"
+    "  --no-video        trim: leave the video out\n"
     "  --json            machine-readable output\n"
     "  --help            this text; 'kestrova-host help COMMAND' for one command\n"
     "Exit codes: 0 ok, 1 usage error, 2 the importer failed, 3 the file was declined.\n";

@@ -30,6 +30,7 @@ const Command* findCommand(std::string_view name);
 void printUsage(std::FILE* to);
 void printCommandHelp(const Command& command, std::FILE* to);
 
+int runCopy(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runAudio(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runFrames(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runFormats(const GlobalOptions& options, const std::vector<std::string>& arguments);
@@ -37,5 +38,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& argume
 int runPeaks(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runPlay(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runReport(const GlobalOptions& options, const std::vector<std::string>& arguments);
+int runSize(const GlobalOptions& options, const std::vector<std::string>& arguments);
+int runTrim(const GlobalOptions& options, const std::vector<std::string>& arguments);
 
 }  // namespace kestrova::cli

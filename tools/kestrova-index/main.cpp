@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/progress_bar.h"
 #include "containers/clip_description.h"
 #include "ffmpeg/ffmpeg_runtime.h"
 #include "index_options.h"
@@ -18,39 +19,10 @@ using namespace kestrova::indextool;
 
 namespace {
 
-constexpr int kBarWidth = 40;
-
 int fail(const std::string& message) {
     std::fprintf(stderr, "kestrova-index: %s\n", message.c_str());
     return kExitFailed;
 }
-
-// A bar on standard error, redrawn only when the percentage moves.
-class ProgressBar {
-  public:
-    explicit ProgressBar(int64_t totalBytes) : total_(totalBytes) {}
-    ~ProgressBar() {
-        if (shown_ >= 0) {
-            std::fputc('\n', stderr);
-        }
-    }
-    void show(int64_t bytes) {
-        const int percent =
-            total_ > 0 ? static_cast<int>(std::min<int64_t>(100, bytes * 100 / total_)) : 0;
-        if (percent == shown_) {
-            return;
-        }
-        shown_ = percent;
-        const int filled = percent * kBarWidth / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(kBarWidth - filled, '.').c_str(), percent);
-        std::fflush(stderr);
-    }
-
-  private:
-    const int64_t total_;
-    int shown_ = -1;
-};
 
 int32_t chosenStream(const ClipDescription& clip, const IndexOptions& options, std::string& error) {
     if (!options.stream) {
@@ -97,7 +69,7 @@ int writeIndex(const IndexOptions& options) {
     SeekIndex index;
     KeyframeScan scan;
     {
-        ProgressBar bar(state.size);
+        tools::ProgressBar bar(state.size);
         ScanProgress progress;
         if (platform::standardErrorIsTerminal()) {
             progress = [&bar](int64_t bytes) { bar.show(bytes); };

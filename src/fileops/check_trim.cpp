@@ -1,0 +1,105 @@
+#include <string>
+#include <vector>
+
+#include "fileops/fileops_selectors.h"
+#include "fileops/keyframe_seek.h"
+#include "fileops/keyframe_snap.h"
+#include "fileops/remux_table.h"
+#include "host/clip_instance.h"
+#include "support/logger.h"
+#include "video/keyframe_scan.h"
+
+namespace kestrova::host {
+namespace {
+
+// The stream whose keyframes decide a video trim: the mapped one, else the
+// first decodable video stream; -1 when there is none.
+int32_t trimVideoStream(const ClipInstance& clip) {
+    const StreamInfo* mapped = clip.mainDemuxer.findStream(clip.mappedVideo);
+    if (mapped && mapped->hasDecoder) {
+        return mapped->index;
+    }
+    for (const StreamInfo* stream : clip.mainDemuxer.videoStreams()) {
+        if (stream->hasDecoder) {
+            return stream->index;
+        }
+    }
+    return -1;
+}
+
+// The frame number of the last keyframe shown at or before frame `in`, found
+// by reading the stream's packets up to it: container indexes may list only
+// some keyframes (Matroska cues name one per cluster), and a trim should keep
+// as little before its in point as it can. -1 when there is none.
+int64_t keyframeAtOrBefore(const std::string& path, int32_t stream, int32_t in) {
+    ClipDescription own;
+    const StreamInfo* info = nullptr;
+    if (own.probe(path).status != ProbeStatus::Ok || !(info = own.findStream(stream))) {
+        return -1;
+    }
+    const AVRational rate =
+        ffmpeg::isPositive(info->averageFrameRate) ? info->averageFrameRate : info->realFrameRate;
+    if (!ffmpeg::isPositive(rate) || !ffmpeg::isPositive(info->timeBase)) {
+        return -1;
+    }
+    const auto& fn = ffmpeg::FfmpegRuntime::instance().fn();
+    const AVRational frame{rate.den, rate.num};
+    const int64_t target = info->startTime + fn.av_rescale_q(in, frame, info->timeBase);
+    // Host frame numbers round to the nearest frame: half a frame of slack.
+    const int64_t limit = target + fn.av_rescale_q(1, frame, info->timeBase) / 2;
+    const int64_t found = fileops::seekToKeyframeBefore(own.demuxer(), stream, target, limit);
+    return found == AV_NOPTS_VALUE ? -1
+                                   : frameNumberOf(found, info->startTime, info->timeBase, rate);
+}
+
+// Frame numbers of keyframes to snap to: the clip's accelerator index when
+// it has one, else the keyframe found before the in point.
+std::vector<int64_t> keyframeFrames(const ClipInstance& clip, int32_t stream, int32_t in) {
+    std::vector<int64_t> frames;
+    if (!clip.seekIndex.entries.empty()) {
+        for (const SeekIndexEntry& entry : clip.seekIndex.entries) {
+            frames.push_back(entry.frameIndex);
+        }
+        return frames;
+    }
+    if (const int64_t keyframe = keyframeAtOrBefore(clip.path, stream, in); keyframe >= 0) {
+        frames.push_back(keyframe);
+    }
+    return frames;
+}
+
+}  // namespace
+
+Result imCheckTrim8Handler(void* record, void* fileAccess) {
+    LockedClip clip(record, checktrimrec::kPrivateData);
+    if (!record || !fileAccess || !clip) {
+        return imUnsupported;
+    }
+    if (!clip->reopen() || !clip->mainDemuxer.demuxer()) {
+        return imTrimDeclined;
+    }
+    const std::string& container = clip->mainDemuxer.formatName();
+    if (!fileops::muxerForDemuxer(container)) {
+        Logger::log(LogLevel::Info,
+                    "imCheckTrim8: declining trim for %s (container '%s' not remuxable)",
+                    clip->path.c_str(), container.empty() ? "unknown" : container.c_str());
+        return imTrimDeclined;
+    }
+    const fileops::TrimSpan requested{readField<int32_t>(record, checktrimrec::kTrimIn),
+                                      readField<int32_t>(record, checktrimrec::kDuration)};
+    fileops::TrimSpan result = requested;
+    if (readField<int32_t>(record, checktrimrec::kKeepVideo) == 0) {
+        Logger::log(LogLevel::Debug, "imCheckTrim8: audio pass, accepting in=%d dur=%d",
+                    requested.in, requested.duration);
+    } else if (const int32_t stream = trimVideoStream(*clip); stream >= 0) {
+        result = fileops::snapToKeyframe(keyframeFrames(*clip, stream, requested.in), requested);
+        Logger::log(LogLevel::Debug, "imCheckTrim8: video pass for %s: in %d->%d, dur %d->%d",
+                    clip->path.c_str(), requested.in, result.in, requested.duration,
+                    result.duration);
+    }
+    writeField<int32_t>(record, checktrimrec::kNewTrimIn, result.in);
+    writeField<int32_t>(record, checktrimrec::kNewDuration, result.duration);
+    return imNoErr;
+}
+
+}  // namespace kestrova::host
