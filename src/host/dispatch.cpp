@@ -4,6 +4,7 @@
 
 #include "async/async_create.h"
 #include "audio/audio_selectors.h"
+#include "captions/caption_selectors.h"
 #include "host/boundary_guard.h"
 #include "host/clip_selectors.h"
 #include "host/plugin_lifecycle.h"
@@ -73,6 +74,12 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imGetAudioChannelLayoutHandler(param1, param2);
         case imRetargetAccelerator:
             return imRetargetAcceleratorHandler(param1);
+        case imInitiateAsyncClosedCaptionScan:
+            return imInitiateAsyncClosedCaptionScanHandler(param1);
+        case imGetNextClosedCaption:
+            return imGetNextClosedCaptionHandler(param1);
+        case imCompleteAsyncClosedCaptionScan:
+            return imCompleteAsyncClosedCaptionScanHandler(param1);
         default:
             // Selectors this importer does not handle, and every unknown number.
             return imUnsupported;
