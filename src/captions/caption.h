@@ -39,4 +39,8 @@ int64_t captionTime(bool present, int64_t timestamp, int64_t timeBaseNum, int64_
 // some demuxers end it with.
 std::string captionTextFromPayload(const uint8_t* data, std::size_t size);
 
+// The text of a timed-text (mov_text) sample: a 16-bit big-endian length and
+// that many bytes of text, then optional style boxes, which are dropped.
+std::string captionTextFromTimedTextSample(const uint8_t* data, std::size_t size);
+
 }  // namespace kestrova

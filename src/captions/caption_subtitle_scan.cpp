@@ -1,6 +1,8 @@
 // The stream half of a caption scan: every packet of an EIA-608 stream or a
 // text subtitle stream is one caption. Bitmap subtitles and teletext are
-// left alone.
+// left alone. Timed-text samples carry their text behind a length field, so
+// only that text is handed on: the field's high byte would otherwise end the
+// host's zero-terminated text before it starts.
 #include <vector>
 
 #include "captions/caption_scanner.h"
@@ -11,7 +13,7 @@
 namespace kestrova {
 namespace {
 
-enum class CaptionStreamKind { Ignored, Bytes, Text };
+enum class CaptionStreamKind { Ignored, Bytes, Text, TimedText };
 
 CaptionStreamKind captionStreamKind(const AVCodecParameters* parameters) {
     if (parameters->codec_type != AVMEDIA_TYPE_SUBTITLE) {
@@ -20,9 +22,10 @@ CaptionStreamKind captionStreamKind(const AVCodecParameters* parameters) {
     switch (parameters->codec_id) {
         case AV_CODEC_ID_EIA_608:
             return CaptionStreamKind::Bytes;
+        case AV_CODEC_ID_MOV_TEXT:
+            return CaptionStreamKind::TimedText;
         case AV_CODEC_ID_TEXT:
         case AV_CODEC_ID_SSA:
-        case AV_CODEC_ID_MOV_TEXT:
         case AV_CODEC_ID_SUBRIP:
         case AV_CODEC_ID_WEBVTT:
         case AV_CODEC_ID_ASS:
@@ -65,12 +68,14 @@ void CaptionScanner::scanSubtitles(AVFormatContext* format) {
             caption.time = captionTime(packet->pts != AV_NOPTS_VALUE, packet->pts, timeBase.num,
                                        timeBase.den, content_.frameRateNum, content_.frameRateDen);
             const auto size = static_cast<std::size_t>(packet->size);
-            if (kind == CaptionStreamKind::Text) {
-                caption.format = kCaptionFormatText;
-                caption.text = captionTextFromPayload(packet->data, size);
-            } else {
+            if (kind == CaptionStreamKind::Bytes) {
                 caption.format = kCaptionFormat608;
                 caption.data.assign(packet->data, packet->data + size);
+            } else {
+                caption.format = kCaptionFormatText;
+                caption.text = kind == CaptionStreamKind::TimedText
+                                   ? captionTextFromTimedTextSample(packet->data, size)
+                                   : captionTextFromPayload(packet->data, size);
             }
             content_.captions.push_back(std::move(caption));
         }

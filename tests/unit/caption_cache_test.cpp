@@ -260,12 +260,17 @@ TEST_P(CaptionTime, CountsFramesOfTheScanRate) {
 
 const TimeCase kTimes[] = {
     {"NtscFrameFromNinetyKilohertz", true, 3003, 1, 90000, 30000, 1001, 1},
+    // Exactly on a frame: never the frame before (double arithmetic gives 14).
+    {"ExactlyOnFrameFifteen", true, 45045, 1, 90000, 30000, 1001, 15},
+    {"ExactlyOnFrameFiftyEight", true, 174174, 1, 90000, 30000, 1001, 58},
     {"MillisecondsAtTwentyFive", true, 1000, 1, 1000, 25, 1, 25},
     {"TruncatedNotRounded", true, 79, 1, 1000, 25, 1, 1},
     {"NegativeTruncatesTowardZero", true, -79, 1, 1000, 25, 1, -1},
     {"MissingTimestampIsFrameZero", false, 123456, 1, 1000, 25, 1, 0},
     {"ZeroTimeBaseDenominator", true, 5, 1, 0, 25, 1, 0},
     {"FarTimestampDoesNotOverflow", true, INT64_MAX, 1, 1, 30000, 1001, INT64_MAX},
+    {"FarNegativeTimestampDoesNotOverflow", true, INT64_MIN, 1, 1, 30000, 1001, INT64_MIN},
+    {"HugeTermsAreClamped", true, INT64_MAX, INT64_MAX, 1, INT64_MAX, 1, INT64_MAX},
 };
 
 INSTANTIATE_TEST_SUITE_P(Timestamps, CaptionTime, ::testing::ValuesIn(kTimes),
@@ -280,6 +285,18 @@ TEST(CaptionText, OneTrailingZeroIsDropped) {
     const uint8_t zero[] = {0};
     EXPECT_EQ(captionTextFromPayload(zero, 1), "");
     EXPECT_EQ(captionTextFromPayload(nullptr, 0), "");
+}
+
+TEST(CaptionText, TimedTextKeepsTheTextBehindItsLengthField) {
+    const uint8_t styled[] = {0, 2, 'H', 'i', 0, 0, 0, 12, 's', 't', 'y', 'l'};
+    EXPECT_EQ(captionTextFromTimedTextSample(styled, sizeof styled), "Hi");
+    // A gap sample clears the caption: no text.
+    const uint8_t empty[] = {0, 0};
+    EXPECT_EQ(captionTextFromTimedTextSample(empty, 2), "");
+    // A length beyond the sample is cut to the sample.
+    const uint8_t cut[] = {0x01, 0x00, 'a', 'b'};
+    EXPECT_EQ(captionTextFromTimedTextSample(cut, sizeof cut), "ab");
+    EXPECT_EQ(captionTextFromTimedTextSample(cut, 1), "");
 }
 
 }  // namespace
