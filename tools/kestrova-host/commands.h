@@ -30,6 +30,7 @@ const Command* findCommand(std::string_view name);
 void printUsage(std::FILE* to);
 void printCommandHelp(const Command& command, std::FILE* to);
 
+int runCaptions(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runAudio(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runFrames(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runFormats(const GlobalOptions& options, const std::vector<std::string>& arguments);
