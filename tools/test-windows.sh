@@ -44,6 +44,7 @@ clear_wine_temp
 trap clear_wine_temp EXIT
 # The tests find the media in the build folder, as on Linux.
 ln -sfn "$linux/fixtures" "$win/fixtures"
+ln -sfn "$linux/fixtures-captions" "$win/fixtures-captions"
 # Wine's drive Z: is the root of the Linux file system.
 windows_path() { local path=$1; echo "Z:${path//\//\\}"; }
 

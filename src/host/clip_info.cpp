@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "captions/caption_scanner.h"
 #include "host/clip_instance.h"
 #include "host/clip_selectors.h"
 #include "host/host_suites.h"
@@ -29,13 +30,6 @@ uint8_t alphaType(AlphaMode mode) {
     }
 }
 
-// Codecs whose pictures can carry A53 caption side data.
-bool carriesA53(int32_t codecId) {
-    return codecId == AV_CODEC_ID_MPEG1VIDEO || codecId == AV_CODEC_ID_MPEG2VIDEO ||
-           codecId == AV_CODEC_ID_H264 || codecId == AV_CODEC_ID_HEVC ||
-           codecId == AV_CODEC_ID_VVC || codecId == AV_CODEC_ID_AV1;
-}
-
 bool mayCarryCaptions(const ClipDescription& description, int32_t videoStream) {
     const auto& streams = description.streams();
     if (std::any_of(streams.begin(), streams.end(),
@@ -43,7 +37,7 @@ bool mayCarryCaptions(const ClipDescription& description, int32_t videoStream) {
         return true;
     }
     const StreamInfo* video = description.findStream(videoStream);
-    return video && carriesA53(video->codecId);
+    return video && carriesA53Captions(video->codecId);
 }
 
 void fillVideo(ClipInstance& instance, const StreamSummary& s, void* record) {

@@ -5,6 +5,7 @@
 #include "async/async_create.h"
 #include "audio/audio_selectors.h"
 #include "fileops/fileops_selectors.h"
+#include "captions/caption_selectors.h"
 #include "host/boundary_guard.h"
 #include "host/clip_queries.h"
 #include "host/clip_selectors.h"
@@ -97,6 +98,12 @@ Result dispatchSelector(Selector selector, void* stdParms, void* param1, void* p
             return imQueryDestinationPathHandler(param1);
         case imGetEmbeddedLUT:
             return imGetEmbeddedLutHandler(param1);
+        case imInitiateAsyncClosedCaptionScan:
+            return imInitiateAsyncClosedCaptionScanHandler(param1);
+        case imGetNextClosedCaption:
+            return imGetNextClosedCaptionHandler(param1);
+        case imCompleteAsyncClosedCaptionScan:
+            return imCompleteAsyncClosedCaptionScanHandler(param1);
         default:
             // Selectors this importer does not handle, and every unknown number.
             return imUnsupported;

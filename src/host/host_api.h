@@ -557,6 +557,43 @@ inline constexpr std::size_t kSpeed = 8;  // double out
 inline constexpr std::size_t kSize = 16;
 }  // namespace asyncspeedrec
 
+// ---- Closed captions ----------------------------------------------------------
+// The three caption selectors take their record as the first parameter.
+
+// imInitiateAsyncClosedCaptionScan.
+namespace captionscanrec {
+inline constexpr std::size_t kPrivateData = 0;      // void*, the clip
+inline constexpr std::size_t kScanState = 8;        // void* out, the scan
+inline constexpr std::size_t kFrameRateNum = 16;    // int64 out
+inline constexpr std::size_t kFrameRateDen = 24;    // int64 out
+inline constexpr std::size_t kDurationFrames = 32;  // int64 out, estimated
+inline constexpr std::size_t kSize = 40;
+}  // namespace captionscanrec
+
+// imGetNextClosedCaption. Byte captions go into the host's buffer, whose
+// capacity the size slot holds on entry; text captions into the inline
+// field, always zero-terminated. The size slot receives the bytes delivered.
+namespace nextcaptionrec {
+inline constexpr std::size_t kScanState = 0;      // void*
+inline constexpr std::size_t kProgress = 8;       // float out, 0..1
+inline constexpr std::size_t kFrameRateNum = 16;  // int64 out
+inline constexpr std::size_t kFrameRateDen = 24;  // int64 out
+inline constexpr std::size_t kTime = 32;          // int64 out, frames of that rate
+inline constexpr std::size_t kFormat = 40;        // uint32 out: a caption format
+inline constexpr std::size_t kData = 48;          // uint8_t*, may be null
+inline constexpr std::size_t kDataSize = 56;      // uint64 in: capacity; out: bytes
+inline constexpr std::size_t kText = 64;          // char[512]
+inline constexpr std::size_t kTextBytes = 512;
+inline constexpr std::size_t kSize = kText + kTextBytes;
+}  // namespace nextcaptionrec
+
+// imCompleteAsyncClosedCaptionScan.
+namespace completecaptionrec {
+inline constexpr std::size_t kScanState = 0;  // void*
+inline constexpr std::size_t kCompleted = 8;  // int32, non-zero: the host walked without error
+inline constexpr std::size_t kSize = 16;
+}  // namespace completecaptionrec
+
 inline constexpr Result imBadStreamIndex = 19;
 inline constexpr Result imIterateFrameSizes = 24;
 inline constexpr Result imDeclined = 2;
@@ -568,5 +605,11 @@ inline constexpr uint32_t fourCC(const char (&c)[5]) {
            uint32_t(uint8_t(c[3])) << 24;
 }
 inline constexpr uint32_t kBadFormat = fourCC("badf");
+
+// Caption formats: EIA-608 byte pairs, CEA-708 caption data, and text (the
+// code 'TTML', whose bytes in a little-endian field read "LMTT").
+inline constexpr uint32_t kCaptionFormat608 = 608;
+inline constexpr uint32_t kCaptionFormat708 = 708;
+inline constexpr uint32_t kCaptionFormatText = fourCC("LMTT");
 
 }  // namespace kestrova::host

@@ -111,6 +111,19 @@ const Command kCommands[] = {
      "on a terminal. DST appears only once the copy is complete. With --json:\n"
      "{\"answer\", \"bytes\", \"ms\"}. Exit 2 when the copy fails.\n",
      runCopy},
+    {"captions", "FILE", 1, "scan a file's closed captions and print each one",
+     "Opens FILE (host stream 0 or --stream S) and scans its captions as the host\n"
+     "does: imInitiateAsyncClosedCaptionScan, then imGetNextClosedCaption until it\n"
+     "answers 40, then imCompleteAsyncClosedCaptionScan. The scan's result is kept\n"
+     "in FILE.kstcc, so a second run is served from that file. Prints the frame\n"
+     "rate and estimated duration, then per caption its time in frames and seconds,\n"
+     "its format (608, 708 or TTML) and its bytes in hex with the EIA-608 text they\n"
+     "spell, or its text; last the EIA-608 text of all byte captions. A clip without\n"
+     "captions prints the scan's answer (40). With --json: {\"answer\",\n"
+     "\"frameRateNum\", \"frameRateDen\", \"estimatedDurationFrames\", \"captions\":\n"
+     "[{\"time\", \"seconds\", \"format\", \"bytes\" and \"cea608\", or \"text\"}],\n"
+     "\"cea608Text\"}. Exit 2 when the scan fails otherwise, 3 when the file is declined.\n",
+     runCaptions},
     {"report", "", 0, "print the capability report the importer writes",
      "Initialises the importer, which writes SUPPORTED-CODECS.md into the per-user\n"
      "data folder, then prints the report's path on the first line and its contents\n"

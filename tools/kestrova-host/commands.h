@@ -31,6 +31,7 @@ void printUsage(std::FILE* to);
 void printCommandHelp(const Command& command, std::FILE* to);
 
 int runCopy(const GlobalOptions& options, const std::vector<std::string>& arguments);
+int runCaptions(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runAudio(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runFrames(const GlobalOptions& options, const std::vector<std::string>& arguments);
 int runFormats(const GlobalOptions& options, const std::vector<std::string>& arguments);

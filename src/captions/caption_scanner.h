@@ -1,0 +1,51 @@
+// A clip's captions, collected once from the A53 side data of its decoded
+// video and from its caption and text-subtitle streams (or from the caption
+// cache), then handed to the host one at a time.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "captions/caption.h"
+#include "captions/caption_cache.h"
+#include "video/seek_index.h"
+
+struct AVFormatContext;
+
+namespace kestrova {
+
+// Codecs whose pictures can carry A53 caption side data.
+bool carriesA53Captions(int32_t codecId);
+
+class CaptionScanner {
+  public:
+    // The cached captions of `mediaPath` for video stream `videoStream` (-1:
+    // none) in `state`, else a fresh scan, saved to the cache unless reading
+    // failed. True when at least one caption is held.
+    bool scan(const std::string& mediaPath, int32_t videoStream, const ContentState& state);
+
+    // The caption at the cursor, advancing it; none once the walk is done.
+    // `progress` is the fraction walked after advancing.
+    std::optional<Caption> takeNext(float& progress);
+
+    const std::vector<Caption>& captions() const { return content_.captions; }
+    int64_t frameRateNum() const { return content_.frameRateNum; }
+    int64_t frameRateDen() const { return content_.frameRateDen; }
+    int64_t estimatedDurationFrames() const { return content_.estimatedDurationFrames; }
+    bool scanError() const { return scanError_; }
+
+  private:
+    void scanMedia(AVFormatContext* format, int32_t videoStream);
+    void scanVideo(AVFormatContext* format, int32_t videoStream);
+    void scanSubtitles(AVFormatContext* format);
+
+    CaptionCacheContent content_;
+    uint64_t cursor_ = 0;
+    std::mutex lock_;
+    bool scanError_ = false;
+};
+
+}  // namespace kestrova
