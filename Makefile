@@ -39,6 +39,7 @@ bench: build
 	@bench/run-audio-bench.sh $(BUILD)
 	@bench/run-index-bench.sh $(BUILD)
 	@bench/run-async-bench.sh $(BUILD)
+	@bench/run-trim-bench.sh $(BUILD)
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -G Ninja -S . -B $(FUZZ_BUILD) -DKESTROVA_FUZZ=ON >/dev/null

@@ -4,18 +4,9 @@
 #     middle five minutes against ffmpeg -ss 150 -t 300 -i CLIP -c copy;
 #  2. kestrova-host copy of a 2 GiB file against cp.
 # Usage: run-trim-bench.sh BUILD [trim|copy] (both without the second)
-set -euo pipefail
-
-die() {
-    echo "[bench] error: $*" >&2
-    exit 1
-}
-
-[ $# -ge 1 ] && [ $# -le 2 ] || die "usage: run-trim-bench.sh BUILD [trim|copy]"
+[ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: run-trim-bench.sh BUILD [trim|copy]" >&2; exit 1; }
 parts=${2:-trim copy}
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(realpath -m "$1")
-ffmpeg_bin=$build/tools/ffmpeg
+source "$(dirname "${BASH_SOURCE[0]}")/bench-setup.sh" "$1"
 ninja -C "$build" -j"$(nproc)" kestrova-host Kestrova || die "building failed"
 out=$build/bench
 mkdir -p "$out/appdata"
@@ -62,6 +53,7 @@ trim_bench() {
 # 2. Copy of 2 GiB of incompressible bytes, made once.
 copy_bench() {
     big=$build/fixtures-bench/copy_2gib.bin
+    mkdir -p "$(dirname "$big")"
     if [ "$(stat -c %s "$big" 2>/dev/null || echo 0)" -ne 2147483648 ]; then
         echo "[bench] making $big" >&2
         head -c 2147483648 /dev/urandom >"$big.partial" && mv -f "$big.partial" "$big"

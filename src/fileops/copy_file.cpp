@@ -1,9 +1,7 @@
 #include <algorithm>
-#include <fstream>
+#include <cstdint>
 #include <string>
-#include <vector>
 
-#include "fileops/file_size.h"
 #include "fileops/fileops_selectors.h"
 #include "host/utf16_fields.h"
 #include "platform/platform.h"
@@ -13,64 +11,63 @@
 namespace kestrova::host {
 namespace {
 
-constexpr std::size_t kCopyBufferBytes = 1'048'576;
+constexpr uint64_t kReportBytes = 1'048'576;
 
-// Why a copy stopped before its destination could be put in place.
-enum class CopyStop { None, WriteError, ReadError, Cancelled, SizeMismatch };
-
-struct CopyJob {
-    const std::string& source;
-    const std::string& destination;
-    uint64_t size = 0;
+// The host's progress callback in KiB, called once per MiB copied and at the
+// end whatever size the system copies in.
+struct CopyProgress {
     ProgressFn progress = nullptr;
     void* context = nullptr;
-    uint64_t copied = 0;
-    CopyStop stop = CopyStop::None;
+    uint64_t size = 0;
+    uint64_t reported = 0;
+    bool cancelled = false;
 };
 
-// Copies the open source into `out`; false with the reason in the job.
-bool copyStream(std::istream& in, std::ostream& out, CopyJob& job) {
-    std::vector<char> buffer(kCopyBufferBytes);
-    const auto total = static_cast<int32_t>(std::max<uint64_t>(job.size / 1024, 1));
-    for (;;) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize got = in.gcount();
-        if (in.bad()) {
+bool reportCopied(uint64_t copied, void* data) {
+    auto* state = static_cast<CopyProgress*>(data);
+    if (!state->progress ||
+        (copied / kReportBytes == state->reported / kReportBytes && copied != state->size)) {
+        return true;
+    }
+    state->reported = copied;
+    const auto total = static_cast<int32_t>(std::max<uint64_t>(state->size / 1024, 1));
+    const auto done = static_cast<int32_t>(std::min<uint64_t>(copied, state->size) / 1024);
+    state->cancelled = state->progress(done, total, state->context) == 0;
+    return !state->cancelled;
+}
+
+// Whether the source still has the size and write time it had when the copy
+// began: one that changed under the copy is not faithfully copied.
+bool sourceUnchanged(const std::string& source, const platform::FileStatus& before,
+                     uint64_t copied) {
+    const auto after = platform::fileStatus(source);
+    return copied == before.size && after && after->size == before.size &&
+           after->lastWrite100ns == before.lastWrite100ns;
+}
+
+Result copyFailed(platform::CopyOutcome outcome, const std::string& source,
+                  const std::string& destination, uint64_t copied) {
+    switch (outcome) {
+        case platform::CopyOutcome::CannotOpenSource:
+            Logger::log(LogLevel::Error, "imCopyFile: cannot open source %s", source.c_str());
+            return imFailure;
+        case platform::CopyOutcome::CannotCreate:
+            Logger::log(LogLevel::Error, "imCopyFile: cannot create dest %s", destination.c_str());
+            return imFailure;
+        case platform::CopyOutcome::ReadFailed:
             Logger::log(LogLevel::Error, "imCopyFile: read error on source %s after %ju bytes",
-                        job.source.c_str(), static_cast<uintmax_t>(job.copied));
-            job.stop = CopyStop::ReadError;
-            return false;
-        }
-        if (got > 0) {
-            if (!out.write(buffer.data(), got)) {
-                Logger::log(LogLevel::Error, "imCopyFile: write error to %s",
-                            job.destination.c_str());
-                job.stop = CopyStop::WriteError;
-                return false;
-            }
-            job.copied += static_cast<uint64_t>(got);
-            if (job.progress &&
-                job.progress(static_cast<int32_t>(job.copied / 1024), total, job.context) == 0) {
-                Logger::log(LogLevel::Info, "imCopyFile: cancelled by user");
-                job.stop = CopyStop::Cancelled;
-                return false;
-            }
-        }
-        if (in.eof() || got == 0) {
+                        source.c_str(), static_cast<uintmax_t>(copied));
+            return imFailure;
+        case platform::CopyOutcome::WriteFailed:
+            Logger::log(LogLevel::Error, "imCopyFile: write error to %s", destination.c_str());
+            return imCopyWriteFailed;
+        case platform::CopyOutcome::Cancelled:
+            Logger::log(LogLevel::Info, "imCopyFile: cancelled by user");
+            return imFailure;
+        case platform::CopyOutcome::Copied:
             break;
-        }
     }
-    // A source that shrank or grew while it was read is not a faithful copy.
-    if (job.copied != job.size) {
-        Logger::log(LogLevel::Error,
-                    "imCopyFile: size mismatch for %s -- copied %ju of %ju bytes; removing the "
-                    "incomplete copy",
-                    job.destination.c_str(), static_cast<uintmax_t>(job.copied),
-                    static_cast<uintmax_t>(job.size));
-        job.stop = CopyStop::SizeMismatch;
-        return false;
-    }
-    return true;
+    return imNoErr;
 }
 
 }  // namespace
@@ -86,49 +83,42 @@ Result imCopyFileHandler(void* record) {
         return imFailure;
     }
     Logger::log(LogLevel::Info, "imCopyFile: %s -> %s", source.c_str(), destination.c_str());
-    std::string reason;
-    const auto size = fileops::currentFileSize(source, &reason);
-    if (!size) {
+    const auto before = platform::fileStatus(source);
+    if (!before || before->isDirectory) {
         Logger::log(LogLevel::Error, "imCopyFile: cannot stat source %s: %s", source.c_str(),
-                    reason.c_str());
+                    before ? "it is a folder" : "it cannot be examined");
         return imFailure;
     }
-    std::ifstream in(platform::pathFromUtf8(source), std::ios::binary);
-    if (!in.is_open()) {
-        Logger::log(LogLevel::Error, "imCopyFile: cannot open source %s", source.c_str());
-        return imFailure;
-    }
-    CopyJob job{source,
-                destination,
-                *size,
-                readField<ProgressFn>(record, copyrec::kProgress),
-                readField<void*>(record, copyrec::kContext),
-                0,
-                CopyStop::None};
     // The bytes go to a temporary beside the destination, which replaces it
-    // only once complete: a failed or cancelled copy leaves no partial file
-    // and keeps whatever was at the destination before.
-    const FileReplaceResult written =
-        writeFileReplacing(platform::pathFromUtf8(destination),
-                           [&in, &job](std::ostream& out) { return copyStream(in, out, job); });
-    if (written == FileReplaceResult::CannotOpen) {
-        Logger::log(LogLevel::Error, "imCopyFile: cannot create dest %s", destination.c_str());
-        return imFailure;
+    // only once complete and checked: a failed or cancelled copy leaves no
+    // partial file and keeps whatever was at the destination before.
+    const std::string temporary =
+        platform::utf8FromPath(temporaryPathFor(platform::pathFromUtf8(destination)));
+    platform::removeFile(temporary);  // left by a copy that did not live to clean up
+    CopyProgress progress{readField<ProgressFn>(record, copyrec::kProgress),
+                          readField<void*>(record, copyrec::kContext), before->size, 0, false};
+    uint64_t copied = 0;
+    const platform::CopyOutcome outcome =
+        platform::copyFileBytes(source, temporary, &reportCopied, &progress, copied);
+    Result result = copyFailed(outcome, source, destination, copied);
+    if (result == imNoErr && !sourceUnchanged(source, *before, copied)) {
+        Logger::log(LogLevel::Error,
+                    "imCopyFile: size mismatch for %s -- copied %ju of %ju bytes; removing the "
+                    "incomplete copy",
+                    destination.c_str(), static_cast<uintmax_t>(copied),
+                    static_cast<uintmax_t>(before->size));
+        result = imFailure;
     }
-    if (written == FileReplaceResult::WriteFailed) {
-        switch (job.stop) {
-            case CopyStop::None:
-                Logger::log(LogLevel::Error, "imCopyFile: error finalising %s",
-                            destination.c_str());
-                return imCopyWriteFailed;
-            case CopyStop::WriteError:
-                return imCopyWriteFailed;
-            default:
-                return imFailure;
-        }
+    if (result == imNoErr && !platform::replaceFile(temporary, destination)) {
+        Logger::log(LogLevel::Error, "imCopyFile: error finalising %s", destination.c_str());
+        result = imCopyWriteFailed;
+    }
+    if (result != imNoErr) {
+        platform::removeFile(temporary);
+        return result;
     }
     Logger::log(LogLevel::Info, "imCopyFile: completed, %ju bytes written",
-                static_cast<uintmax_t>(job.copied));
+                static_cast<uintmax_t>(copied));
     return imNoErr;
 }
 

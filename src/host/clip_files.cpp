@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/peak_cache.h"
+#include "captions/caption_cache.h"
 #include "host/clip_instance.h"
 #include "host/clip_queries.h"
 #include "host/content_state.h"
@@ -18,11 +19,6 @@
 
 namespace kestrova::host {
 namespace {
-
-// The caption cache lies beside the media under the media's full name.
-std::filesystem::path captionCachePathFor(const std::string& mediaPath) {
-    return platform::pathFromUtf8(mediaPath + ".kstcc");
-}
 
 // The clip's path, then each cache or accelerator file of it that exists.
 std::vector<std::string> clipFiles(const ClipInstance& clip) {

@@ -85,6 +85,22 @@ bool removeFile(const std::string& path);
 // std::fopen for a UTF-8 path; null on failure.
 std::FILE* openFile(const std::string& path, const char* mode);
 
+enum class CopyOutcome {
+    Copied,
+    CannotOpenSource,
+    CannotCreate,
+    ReadFailed,
+    WriteFailed,
+    Cancelled
+};
+// Called with the bytes copied so far; false stops the copy.
+using CopyProgressFn = bool (*)(uint64_t copied, void* context);
+// Copies the bytes of `from` into `to`, which must not exist yet, in 1 MiB
+// chunks (inside the kernel where the system offers it). `copied` receives the
+// bytes written. On any outcome but Copied, `to` may hold a partial file.
+CopyOutcome copyFileBytes(const std::string& from, const std::string& to, CopyProgressFn progress,
+                          void* context, uint64_t& copied);
+
 // ---- Processes (the tools and tests) ----
 // The program's arguments after its name, as UTF-8 (on Windows from the
 // UTF-16 command line: `argv` there is in the ANSI code page).

@@ -41,7 +41,7 @@ TEST(ModuleLoadingDeathTest, HostHandlerRunsAfterTheModuleIsUnloaded) {
         {
             std::signal(SIGSEGV, [](int) { std::_Exit(42); });
             std::string error;
-            const auto copy =
+            auto copy =
                 hostsim::ModuleCopy::create(kModulePath, hostsim::FfmpegFolder::Missing, error);
             platform::LibraryHandle library =
                 copy ? platform::loadLibrary(platform::utf8FromPath(copy->modulePath()), error)
@@ -60,6 +60,7 @@ TEST(ModuleLoadingDeathTest, HostHandlerRunsAfterTheModuleIsUnloaded) {
                 std::_Exit(3);
             }
             platform::freeLibrary(library);
+            copy.reset();  // this process ends without running destructors
             writeThroughNull();
             std::_Exit(4);
         },

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "audio_records.h"
-#include "clip_audio.h"
 #include "commands.h"
 #include "json_writer.h"
+#include "opened_clip.h"
 #include "platform/platform.h"
 #include "wav_output.h"
 
@@ -34,7 +34,7 @@ struct AudioReport {
 
 class Reader {
   public:
-    Reader(const ClipAudio& clip, bool sequential) : clip_(clip), sequential_(sequential) {}
+    Reader(const OpenedClip& clip, bool sequential) : clip_(clip), sequential_(sequential) {}
     host::Result read(int64_t position, int64_t frames, float** planes) const {
         const auto count = static_cast<uint32_t>(frames);
         return sequential_
@@ -44,13 +44,13 @@ class Reader {
     }
 
   private:
-    const ClipAudio& clip_;
+    const OpenedClip& clip_;
     bool sequential_;
 };
 
 // Reads `report.asked` sample frames from `start` in chunks, appending each to
 // `wav` when there is one. False when the WAV file cannot be written.
-bool readAll(const ClipAudio& clip, const GlobalOptions& options, int64_t start,
+bool readAll(const OpenedClip& clip, const GlobalOptions& options, int64_t start,
              AudioReport& report, WavWriter* wav) {
     const Reader reader(clip, options.sequential);
     const int64_t chunk = options.chunk.value_or(kDefaultChunk);
@@ -131,7 +131,8 @@ int runAudio(const GlobalOptions& options, const std::vector<std::string>& argum
     }
     int exitCode = kExitOk;
     std::unique_ptr<ImporterSession> session;
-    std::unique_ptr<ClipAudio> clip = ClipAudio::start(options, arguments[0], session, exitCode);
+    std::unique_ptr<OpenedClip> clip =
+        OpenedClip::start(options, arguments[0], session, exitCode, OpenedClip::Need::Audio);
     if (!clip) {
         return exitCode;
     }

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "importer_session.h"
 #include "json_writer.h"
+#include "opened_clip.h"
 
 namespace kestrova::cli {
 namespace {
@@ -119,18 +120,15 @@ int runCaptions(const GlobalOptions& options, const std::vector<std::string>& ar
     }
     const std::string& file = arguments[0];
     int exitCode = kExitOk;
-    std::unique_ptr<ImporterSession> session = ImporterSession::start(options, exitCode);
-    if (!session) {
-        return exitCode;
+    std::unique_ptr<ImporterSession> session;
+    hostsim::CaptionWalk walk;
+    {
+        const auto clip = OpenedClip::start(options, file, session, exitCode);
+        if (!clip) {
+            return exitCode;
+        }
+        walk = hostsim::walkCaptions(session->host(), clip->privateData());
     }
-    const hostsim::OpenAnswer opened = session->openClip(file, options.stream.value_or(0));
-    if (opened.result != host::imNoErr) {
-        session->reportDeclined(file, opened.result);
-        hostsim::closeFile(session->host(), opened.privateData);
-        return kExitDeclined;
-    }
-    const hostsim::CaptionWalk walk = hostsim::walkCaptions(session->host(), opened.privateData);
-    hostsim::closeFile(session->host(), opened.privateData);
     if (options.json) {
         std::printf("%s\n", printJson(walk).c_str());
     } else {

@@ -14,6 +14,7 @@
 #include "fileops_records.h"
 #include "importer_session.h"
 #include "json_writer.h"
+#include "opened_clip.h"
 #include "platform/platform.h"
 
 namespace kestrova::cli {
@@ -34,50 +35,16 @@ struct HostUnits {
     }
 };
 
-// An open clip of the session, closed with the object.
-class OpenedClip {
-  public:
-    // Starts the importer and opens `file`; null with `exitCode` set when
-    // either fails.
-    static std::unique_ptr<OpenedClip> start(const GlobalOptions& options, const std::string& file,
-                                             std::unique_ptr<ImporterSession>& session,
-                                             int& exitCode) {
-        session = ImporterSession::start(options, exitCode);
-        if (!session) {
-            return nullptr;
-        }
-        const int32_t stream = options.stream.value_or(0);
-        std::unique_ptr<OpenedClip> clip(new OpenedClip(session->host()));
-        clip->answer_ = session->openClip(file, stream);
-        if (clip->answer_.result != host::imNoErr) {
-            session->reportDeclined(file, clip->answer_.result);
-            exitCode = kExitDeclined;
-            return nullptr;
-        }
-        clip->info_ = hostsim::getInfo(session->host(), clip->answer_.privateData, stream);
-        return clip;
+// The units the host counts the clip's time in.
+HostUnits unitsOf(const hostsim::ClipInfo& info) {
+    if (info.hasVideo && info.frameRateNum > 0 && info.frameRateDen > 0) {
+        return {info.frameRateNum, info.frameRateDen, "frames"};
     }
-    ~OpenedClip() { hostsim::closeFile(host_, answer_.privateData); }
-    OpenedClip(const OpenedClip&) = delete;
-    OpenedClip& operator=(const OpenedClip&) = delete;
-
-    void* privateData() const { return answer_.privateData; }
-    HostUnits units() const {
-        if (info_.hasVideo && info_.frameRateNum > 0 && info_.frameRateDen > 0) {
-            return {info_.frameRateNum, info_.frameRateDen, "frames"};
-        }
-        if (info_.hasAudio && info_.sampleRate >= 1) {
-            return {static_cast<int32_t>(info_.sampleRate), 1, "samples"};
-        }
-        return {};
+    if (info.hasAudio && info.sampleRate >= 1) {
+        return {static_cast<int32_t>(info.sampleRate), 1, "samples"};
     }
-
-  private:
-    explicit OpenedClip(const hostsim::Host& host) : host_(host) {}
-    const hostsim::Host& host_;
-    hostsim::OpenAnswer answer_;
-    hostsim::ClipInfo info_;
-};
+    return {};
+}
 
 // The host's progress callback, drawn as a bar when standard error is a terminal.
 struct ProgressDisplay {
@@ -129,7 +96,7 @@ int runTrim(const GlobalOptions& options, const std::vector<std::string>& argume
     if (!clip) {
         return exitCode;
     }
-    const HostUnits units = clip->units();
+    const HostUnits units = unitsOf(clip->info());
     hostsim::TrimSpec spec;
     spec.keepAudio = !options.noAudio;
     spec.keepVideo = !options.noVideo;
@@ -226,7 +193,7 @@ int runSize(const GlobalOptions& options, const std::vector<std::string>& argume
     if (!clip) {
         return exitCode;
     }
-    const HostUnits units = clip->units();
+    const HostUnits units = unitsOf(clip->info());
     const int32_t in = units.count(options.in.value_or(0));
     const int32_t duration = options.duration ? units.count(*options.duration) : 0;
     const hostsim::SizeAnswer size = hostsim::calcSize(session->host(), clip->privateData(), in,

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "audio_records.h"
-#include "clip_audio.h"
 #include "commands.h"
 #include "json_writer.h"
+#include "opened_clip.h"
 #include "platform/platform.h"
 #include "png_output.h"
 #include "waveform.h"
@@ -112,7 +112,8 @@ int runPeaks(const GlobalOptions& options, const std::vector<std::string>& argum
     const std::string& file = arguments[0];
     int exitCode = kExitOk;
     std::unique_ptr<ImporterSession> session;
-    std::unique_ptr<ClipAudio> clip = ClipAudio::start(options, file, session, exitCode);
+    std::unique_ptr<OpenedClip> clip =
+        OpenedClip::start(options, file, session, exitCode, OpenedClip::Need::Audio);
     if (!clip) {
         return exitCode;
     }
