@@ -1,9 +1,10 @@
-// Host threads hammering three clips, synchronously and through their async
-// instances, while quiets, reopens, flushes, async closes and the final
-// closes arrive at random moments: every call is answered, nothing hangs,
-// and no thread touches a freed clip or instance (the sanitizer passes
-// watch for that). KESTROVA_STRESS_SECONDS sets how long it runs (3 s by
-// default; the thread sanitizer pass of .ci/run gives it a minute).
+// Host threads hammering three clips, synchronously (metadata and project
+// queries too) and through their async instances, while quiets, reopens,
+// flushes, async closes and the final closes arrive at random moments: every
+// call is answered, nothing hangs, and no thread touches a freed clip or
+// instance (the sanitizer passes watch for that). KESTROVA_STRESS_SECONDS
+// sets how long it runs (3 s by default; the thread sanitizer pass of .ci/run
+// gives it a minute).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -18,9 +19,12 @@
 
 #include "async_records.h"
 #include "audio_records.h"
+#include "caption_records.h"
 #include "clip_test_support.h"
+#include "fileops_records.h"
 #include "frame_records.h"
 #include "platform/platform.h"
+#include "query_records.h"
 
 namespace kestrova::moduletest {
 namespace {
@@ -55,6 +59,7 @@ enum Operation {
     kResetAudio,
     kLayout,
     kPeaks,
+    kProjectQuery,
     kOperations
 };
 
@@ -68,6 +73,9 @@ bool expectedAnswer(int operation, host::Result result) {
                    result == host::aiFailure;
         case kRenderTime:
             return result == host::imNoErr || result == host::aiNotHandled;
+        case kProjectQuery:
+            return result == host::imNoErr || result == host::imUnsupported ||
+                   result == host::imFailure || result == host::imNoCaptions;
         default:  // the rest: answered, or declined during a quiet or close
             return result == host::imNoErr || result == host::imUnsupported;
     }
@@ -96,6 +104,22 @@ host::Result audioOperation(hostsim::Host& host, void* clip, int operation, std:
         default:
             return hostsim::peakAudio(host, clip, 0, 200.0f, 400, planes.pointers(),
                                       minima.pointers());
+    }
+}
+
+// The metadata and project queries; a caption scan is walked to its end.
+host::Result queryOperation(hostsim::Host& host, void* clip, std::mt19937& random) {
+    switch (random() % 5) {
+        case 0:
+            return hostsim::wholeAnalysis(host, clip).result;
+        case 1:
+            return hostsim::inputFiles(host, clip).result;
+        case 2:
+            return hostsim::calcSize(host, clip, 0, 4, 25, 1).result;
+        case 3:
+            return hostsim::streamLabel(host, clip, 0).result;
+        default:
+            return hostsim::walkCaptions(host, clip).scan.result;
     }
 }
 
@@ -141,6 +165,8 @@ int hammer(hostsim::Host& host, const Round& round, unsigned seed, const std::at
             result = hostsim::preferredFrameSize(host, round.clips[c], 0).result;
         } else if (operation <= kRenderTime) {
             result = frameOperation(host, round, c, operation, random);
+        } else if (operation == kProjectQuery) {
+            result = queryOperation(host, round.clips[c], random);
         } else {
             result = audioOperation(host, round.clips[c], operation, random);
         }
