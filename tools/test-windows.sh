@@ -3,7 +3,8 @@
 # build folder: first the module tests, then kestrova-host.exe against the
 # Linux kestrova-host on every fixture. formats, info and frame hashes must
 # agree everywhere; audio WAV bytes wherever the codec is lossless; contact
-# sheets and waveform pictures byte for byte.
+# sheets and waveform pictures byte for byte; captions of the caption media,
+# the pictures of a trim, a copy and a size estimate.
 # Usage: test-windows.sh LINUX_BUILD WINDOWS_BUILD
 set -euo pipefail
 say() { echo "[test-windows] $*"; }
@@ -152,6 +153,39 @@ cp "$linux/fixtures/h264_longgop.ts" "$unicode_ts"
 "$linux/bin/kestrova-index" "$unicode_ts" --out "$work/linux/index.kstidx" >/dev/null 2>&1 || true
 wine "$win/bin/kestrova-index.exe" "$(windows_path "$unicode_ts")" >/dev/null 2>&1 || true
 compare index "non-ASCII path" "$work/linux/index.kstidx" "${unicode_ts%.ts}.kstidx"
+
+# Captions, each side scanning a copy of its own (a scan leaves its cache
+# file beside the media).
+mkdir -p "$work/linux/captions" "$work/windows/captions"
+for media in "$linux"/fixtures-captions/*.*; do
+  name=$(basename "$media")
+  case $name in *.kstcc) continue ;; esac
+  cp "$media" "$work/linux/captions/$name"
+  cp "$media" "$work/windows/captions/$name"
+  on_linux captions "$work/linux/captions/$name" --json >"$work/linux/$name.captions" 2>/dev/null ||
+    true
+  on_windows captions "$(windows_path "$work/windows/captions/$name")" --json \
+    >"$work/windows/$name.captions" 2>/dev/null || true
+  compare captions "$name" "$work/linux/$name.captions" "$work/windows/$name.captions"
+done
+
+# A trim by remuxing holds the same pictures on both; a copy is the same
+# bytes; a size estimate is the same number.
+on_linux trim "$clip" --in 1.2 --dur 1.2 --out "$work/linux/trim.mkv" >/dev/null 2>&1 || true
+on_windows trim "$(windows_path "$clip")" --in 1.2 --dur 1.2 \
+  --out "$(windows_path "$work/windows/trim.mkv")" >/dev/null 2>&1 || true
+for side in linux windows; do
+  on_linux frames "$work/$side/trim.mkv" --hash >"$work/$side/trim.hash" 2>/dev/null || true
+done
+[ -s "$work/linux/trim.hash" ] || { say "the Linux trim has no frames"; failures=$((failures + 1)); }
+compare trim h264_closed.mkv "$work/linux/trim.hash" "$work/windows/trim.hash"
+on_windows copy "$(windows_path "$clip")" "$(windows_path "$work/windows/copy.mkv")" \
+  >/dev/null 2>&1 || true
+compare copy h264_closed.mkv "$clip" "$work/windows/copy.mkv"
+on_linux size "$clip" --in 1 --dur 2 --json >"$work/linux/size" 2>/dev/null || true
+on_windows size "$(windows_path "$clip")" --in 1 --dur 2 --json >"$work/windows/size" 2>/dev/null ||
+  true
+compare size h264_closed.mkv "$work/linux/size" "$work/windows/size"
 
 [ "$failures" -eq 0 ] || { say "$failures checks differ between Linux and Windows"; exit 1; }
 say "Linux and Windows agree"

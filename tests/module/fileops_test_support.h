@@ -16,6 +16,15 @@ inline const std::filesystem::path kFfprobePath =
 inline const std::filesystem::path kFfmpegPath =
     test::buildFolder() / "tools" / (std::string("ffmpeg") + kProgramSuffix);
 
+// The bundled FFmpeg programs are built for Linux only: the Windows tests
+// under Wine have none, and test-windows.sh compares trims with Linux instead.
+inline bool ffmpegProgramsPresent() {
+    std::error_code ignored;
+    return std::filesystem::exists(kFfprobePath, ignored) &&
+           std::filesystem::exists(kFfmpegPath, ignored);
+}
+inline constexpr const char* kNoFfmpegPrograms = "no bundled ffprobe and ffmpeg programs";
+
 inline std::vector<std::string> splitFields(const std::string& line) {
     std::vector<std::string> fields;
     std::size_t from = 0;

@@ -32,6 +32,12 @@ const TrimCase kTrimCases[] = {
 
 class TrimFileTest : public ClipModuleTest, public ::testing::WithParamInterface<TrimCase> {
   protected:
+    void SetUp() override {
+        if (!ffmpegProgramsPresent()) {
+            GTEST_SKIP() << kNoFfmpegPrograms;
+        }
+        ClipModuleTest::SetUp();
+    }
     // The fixture, or the MOV made here from the FFV1 Matroska file.
     std::string inputFile() {
         if (GetParam().fixture != "ffv1.mov") {
@@ -158,6 +164,9 @@ TEST_F(TrimRulesTest, KeepingOnlyAudioOfAClipWithoutAudioCopiesNothing) {
 }
 
 TEST_F(TrimRulesTest, AudioAloneIsTrimmedFromTheInPoint) {
+    if (!ffmpegProgramsPresent()) {
+        GTEST_SKIP() << kNoFfmpegPrograms;
+    }
     OpenClip clip(host(), fixturePath("h264_closed.mkv"));
     const std::string out = destination("audio.mkv");
     hostsim::TrimSpec spec{25, 25, 25, 1, true, false, out};
@@ -198,6 +207,9 @@ TEST_F(TrimRulesTest, TheWholeFileSizeIsExact) {
 }
 
 TEST_F(TrimRulesTest, ASpanIsEstimatedFromTheContainerBitRate) {
+    if (!ffmpegProgramsPresent()) {
+        GTEST_SKIP() << kNoFfmpegPrograms;
+    }
     const std::string file = fixturePath("h264_closed.mkv");
     const ToolRun rate = runProgram(
         kFfprobePath, {"-v", "error", "-show_entries", "format=bit_rate", "-of", "csv=p=0", file});
