@@ -4,6 +4,7 @@
 #include "fileops/fileops_selectors.h"
 #include "fileops/keyframe_seek.h"
 #include "fileops/keyframe_snap.h"
+#include "fileops/picture_order.h"
 #include "fileops/remux_table.h"
 #include "host/clip_instance.h"
 #include "support/logger.h"
@@ -79,16 +80,25 @@ Result imCheckTrim8Handler(void* record, void* fileAccess) {
         return imTrimDeclined;
     }
     const std::string& container = clip->mainDemuxer.formatName();
-    if (!fileops::muxerForDemuxer(container)) {
+    const char* muxer = fileops::muxerForDemuxer(container);
+    if (!muxer) {
         Logger::log(LogLevel::Info,
                     "imCheckTrim8: declining trim for %s (container '%s' not remuxable)",
                     clip->path.c_str(), container.empty() ? "unknown" : container.c_str());
         return imTrimDeclined;
     }
+    const bool keepVideo = readField<int32_t>(record, checktrimrec::kKeepVideo) != 0;
+    if (keepVideo && !fileops::trimKeepsPictureOrder(muxer, clip->mainDemuxer)) {
+        Logger::log(LogLevel::Info,
+                    "imCheckTrim8: declining trim for %s (container '%s' would reorder its "
+                    "long-GOP pictures)",
+                    clip->path.c_str(), container.c_str());
+        return imTrimDeclined;
+    }
     const fileops::TrimSpan requested{readField<int32_t>(record, checktrimrec::kTrimIn),
                                       readField<int32_t>(record, checktrimrec::kDuration)};
     fileops::TrimSpan result = requested;
-    if (readField<int32_t>(record, checktrimrec::kKeepVideo) == 0) {
+    if (!keepVideo) {
         Logger::log(LogLevel::Debug, "imCheckTrim8: audio pass, accepting in=%d dur=%d",
                     requested.in, requested.duration);
     } else if (const int32_t stream = trimVideoStream(*clip); stream >= 0) {

@@ -5,6 +5,7 @@
 #include "ffmpeg/ffmpeg_ptr.h"
 #include "fileops/fileops_selectors.h"
 #include "fileops/keyframe_seek.h"
+#include "fileops/picture_order.h"
 #include "fileops/remux_output.h"
 #include "fileops/remux_table.h"
 #include "fileops/trim_window.h"
@@ -354,6 +355,12 @@ Result imTrimFile8Handler(void* fileAccess, void* record) {
     const TrimRequest request = readRequest(record);
     if (request.destination.empty()) {
         return imFailure;
+    }
+    if (request.keepVideo && !fileops::trimKeepsPictureOrder(muxer, clip->mainDemuxer)) {
+        Logger::log(LogLevel::Info,
+                    "imTrimFile8: declining trim for %s (%s would reorder its long-GOP pictures)",
+                    clip->path.c_str(), muxer);
+        return imTrimDeclined;
     }
     Logger::log(LogLevel::Info, "imTrimFile8: trimming %s -> %s (in=%d dur=%d scale=%d/%d)",
                 clip->path.c_str(), request.destination.c_str(), request.in, request.duration,

@@ -143,6 +143,19 @@ TEST_F(TrimRulesTest, AClipReadByTheWavDemuxerIsDeclined) {
     EXPECT_NE(log().find("imCheckTrim8: declining trim for"), std::string::npos);
 }
 
+// MXF rebuilds the picture order from the MPEG-2 headers, which still count
+// the open GOP's dropped leading pictures: a trim would show other pictures.
+TEST_F(TrimRulesTest, LongGopVideoInMxfIsDeclined) {
+    OpenClip clip(host(), fixturePath("mpeg2_tff.mxf"));
+    ASSERT_EQ(clip.answer.result, host::imNoErr);
+    EXPECT_EQ(hostsim::checkTrim(host(), clip.clip(), 13, 25, true, true).result,
+              host::imTrimDeclined);
+    hostsim::TrimSpec spec{12, 26, 25, 1, true, true, destination("out.mxf")};
+    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), spec), host::imTrimDeclined);
+    EXPECT_TRUE(filesIn(folder.path()).empty());
+    EXPECT_NE(log().find("would reorder its long-GOP pictures"), std::string::npos);
+}
+
 TEST_F(TrimRulesTest, TheAudioPassAndIntraOnlyVideoKeepTheRequest) {
     OpenClip h264(host(), fixturePath("h264_closed.mkv"));
     const auto audioPass = hostsim::checkTrim(host(), h264.clip(), 30, 10, true, false);
