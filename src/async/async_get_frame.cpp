@@ -127,13 +127,15 @@ ffmpeg::FramePtr decodedFrame(AsyncInstance& instance, int64_t n, bool& fromCach
     return ownReference(picture, n);
 }
 
-// True when the instance's own decoder is about to reach n by decoding on
-// from where it stands (allowing for playing threads that overtake one
-// another). The multi-threaded foreground decoder is then the fastest way
-// forward, and a prefetcher behind it would only decode every frame again.
-bool continuesForegroundDecode(const AsyncInstance& instance, int64_t n) {
+// True when the instance's own decoder delivers n anyway: the first request
+// (where it opens), or n lies within a few frames of the newest frame it
+// delivered: the next ones, which it reaches by decoding on, or frames just
+// behind it that playing threads overtook and that it stored on the way. The
+// multi-threaded foreground decoder is then the fastest way forward, and a
+// prefetcher woken there would only decode the same frames again.
+bool foregroundDecodeCovers(const AsyncInstance& instance, int64_t n) {
     const int64_t last = instance.lastDecoded;
-    return last >= 0 && n > last && n - last <= kRequestJitter + 1;
+    return last < 0 || (n - last <= kRequestJitter + 1 && last - n <= kRequestJitter);
 }
 
 void logOfferedFormats(const AsyncInstance& instance, int64_t n, const FrameFormat* formats,
@@ -199,7 +201,7 @@ Result aiGetFrameHandler(AsyncInstance& instance, void* record) {
     ffmpeg::FramePtr owned = cachedFrame(instance, n);
     // The prefetcher follows the requests it is ahead of, jumps and reverse
     // play; forward play that outruns it is left to the foreground decoder.
-    if (prefetching && (owned || !continuesForegroundDecode(instance, n))) {
+    if (prefetching && !foregroundDecodeCovers(instance, n)) {
         instance.prefetcher.notify(n);
     }
     bool fromCache = false;
