@@ -143,6 +143,20 @@ std::string captionCacheBytes(const CaptionCacheContent& content, const ContentS
 
 bool saveCaptionCache(const std::filesystem::path& path, const CaptionCacheContent& content,
                       const ContentState& state, int32_t videoStream) {
+    // A file the reader would reject would only be rewritten by every scan.
+    const bool readable =
+        content.captions.size() <= kCaptionCacheMaxCount &&
+        std::all_of(content.captions.begin(), content.captions.end(), [](const Caption& c) {
+            return c.data.size() <= kCaptionCacheMaxFieldBytes &&
+                   c.text.size() <= kCaptionCacheMaxFieldBytes;
+        });
+    if (!readable) {
+        Logger::log(LogLevel::Warning,
+                    "CaptionScanner: %zu caption(s) exceed what the cache file holds, not saving "
+                    "%s",
+                    content.captions.size(), platform::utf8FromPath(path).c_str());
+        return false;
+    }
     const std::string bytes = captionCacheBytes(content, state, videoStream);
     const FileReplaceResult result = writeFileReplacing(path, [&bytes](std::ostream& out) {
         return bool(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));

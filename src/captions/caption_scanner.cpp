@@ -93,7 +93,29 @@ bool CaptionScanner::scan(const std::string& mediaPath, int32_t videoStream,
     return !content_.captions.empty();
 }
 
+int64_t CaptionScanner::clipStartIn(int32_t timeBaseNum, int32_t timeBaseDen) const {
+    if (timeBaseNum <= 0 || timeBaseDen <= 0 || startTimestamp_ == 0) {
+        return 0;
+    }
+    const auto& fn = ffmpeg::FfmpegRuntime::instance().fn();
+    const int64_t start = fn.av_rescale_q(startTimestamp_, {startTimeBaseNum_, startTimeBaseDen_},
+                                          {timeBaseNum, timeBaseDen});
+    return start == AV_NOPTS_VALUE ? 0 : start;
+}
+
 void CaptionScanner::scanMedia(AVFormatContext* format, int32_t videoStream) {
+    const bool hasVideo =
+        videoStream >= 0 && static_cast<unsigned>(videoStream) < format->nb_streams;
+    const AVStream* video = hasVideo ? format->streams[videoStream] : nullptr;
+    if (video && video->start_time != AV_NOPTS_VALUE && video->time_base.num > 0 &&
+        video->time_base.den > 0) {
+        startTimestamp_ = video->start_time;
+        startTimeBaseNum_ = video->time_base.num;
+        startTimeBaseDen_ = video->time_base.den;
+    } else if (!video && format->start_time != AV_NOPTS_VALUE) {
+        startTimestamp_ = format->start_time;
+        startTimeBaseDen_ = AV_TIME_BASE;
+    }
     takeFrameRate(format, videoStream, content_);
     content_.estimatedDurationFrames = durationFrames(format, content_);
     scanVideo(format, videoStream);

@@ -38,11 +38,18 @@ class CaptionScanner {
     bool scanError() const { return scanError_; }
 
   private:
+    // The timestamp of the clip's frame 0 in the time base `timeBaseNum/Den`.
+    int64_t clipStartIn(int32_t timeBaseNum, int32_t timeBaseDen) const;
     void scanMedia(AVFormatContext* format, int32_t videoStream);
     void scanVideo(AVFormatContext* format, int32_t videoStream);
     void scanSubtitles(AVFormatContext* format);
 
     CaptionCacheContent content_;
+    // Where the clip's frame 0 stands: the video stream's start, from which
+    // the decoder counts frames; without video, the container's start.
+    int64_t startTimestamp_ = 0;
+    int32_t startTimeBaseNum_ = 1;
+    int32_t startTimeBaseDen_ = 1;
     uint64_t cursor_ = 0;
     std::mutex lock_;
     bool scanError_ = false;

@@ -26,6 +26,9 @@ bool copyScanTarget(void* record, ScanTarget& target) {
     if (!clip) {
         return false;
     }
+    // A quieted clip has no demuxer: its stream count, part of the cache's
+    // key, would read 0 and make every other scan miss the cache.
+    (void)clip->reopen();
     target.path = clip->path;
     target.videoStream = clip->mappedVideo;
     const auto& streams = clip->mainDemuxer.streams();
@@ -62,7 +65,12 @@ void deliver(const Caption& caption, void* record) {
 
 Result imInitiateAsyncClosedCaptionScanHandler(void* record) {
     ScanTarget target;
-    if (!record || !copyScanTarget(record, target)) {
+    if (!record) {
+        return imNoCaptions;
+    }
+    // No scan state unless one is handed out, whatever the host left there.
+    writeField<void*>(record, captionscanrec::kScanState, nullptr);
+    if (!copyScanTarget(record, target)) {
         return imNoCaptions;
     }
     ContentState state = contentStateOf(target.path);
@@ -121,6 +129,7 @@ Result imCompleteAsyncClosedCaptionScanHandler(void* record) {
     auto* scanner = readField<CaptionScanner*>(record, rec::kScanState);
     if (scanner) {
         delete scanner;
+        writeField<void*>(record, rec::kScanState, nullptr);
         Logger::log(LogLevel::Debug,
                     "imCompleteAsyncClosedCaptionScan: scan state freed (completed %s)",
                     completed ? "without error" : "with error");

@@ -65,8 +65,10 @@ void CaptionScanner::scanSubtitles(AVFormatContext* format) {
         if (kind != CaptionStreamKind::Ignored && packet->size > 0) {
             const AVRational timeBase = format->streams[index]->time_base;
             Caption caption;
-            caption.time = captionTime(packet->pts != AV_NOPTS_VALUE, packet->pts, timeBase.num,
-                                       timeBase.den, content_.frameRateNum, content_.frameRateDen);
+            caption.time = captionTime(
+                packet->pts != AV_NOPTS_VALUE,
+                ticksAfter(packet->pts, clipStartIn(timeBase.num, timeBase.den)), timeBase.num,
+                timeBase.den, content_.frameRateNum, content_.frameRateDen);
             const auto size = static_cast<std::size_t>(packet->size);
             if (kind == CaptionStreamKind::Bytes) {
                 caption.format = kCaptionFormat608;

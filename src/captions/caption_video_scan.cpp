@@ -33,6 +33,8 @@ struct VideoScan {
     int32_t index;
     const CaptionCacheContent& rate;
     std::vector<Caption>& captions;
+    // The stream's start, from which the clip's frames are counted.
+    int64_t start = 0;
     double secondsPerTick = 0;
     double elapsedSeconds = 0;
 
@@ -42,16 +44,16 @@ struct VideoScan {
             Caption caption;
             caption.format = kCaptionFormat708;
             caption.data.assign(side->data, side->data + side->size);
-            caption.time =
-                captionTime(frame->pts != AV_NOPTS_VALUE, frame->pts, stream->time_base.num,
-                            stream->time_base.den, rate.frameRateNum, rate.frameRateDen);
+            caption.time = captionTime(frame->pts != AV_NOPTS_VALUE, ticksAfter(frame->pts, start),
+                                       stream->time_base.num, stream->time_base.den,
+                                       rate.frameRateNum, rate.frameRateDen);
             captions.push_back(std::move(caption));
         }
         const int64_t timestamp = frame->best_effort_timestamp != AV_NOPTS_VALUE
                                       ? frame->best_effort_timestamp
                                       : frame->pts;
         if (secondsPerTick > 0 && timestamp != AV_NOPTS_VALUE) {
-            elapsedSeconds = static_cast<double>(timestamp) * secondsPerTick;
+            elapsedSeconds = static_cast<double>(ticksAfter(timestamp, start)) * secondsPerTick;
         }
     }
 
@@ -116,7 +118,13 @@ void CaptionScanner::scanVideo(AVFormatContext* format, int32_t videoStream) {
     }
     (void)fn.av_seek_frame(format, videoStream, 0, AVSEEK_FLAG_BACKWARD);
 
-    VideoScan scan{fn, decoder.get(), stream, videoStream, content_, content_.captions};
+    VideoScan scan{fn,
+                   decoder.get(),
+                   stream,
+                   videoStream,
+                   content_,
+                   content_.captions,
+                   clipStartIn(stream->time_base.num, stream->time_base.den)};
     if (stream->time_base.den >= 1) {
         scan.secondsPerTick =
             static_cast<double>(stream->time_base.num) / static_cast<double>(stream->time_base.den);

@@ -10,6 +10,7 @@
 
 #include "caption_records.h"
 #include "clip_test_support.h"
+#include "fileops_test_support.h"
 #include "support/little_endian.h"
 
 namespace kestrova::moduletest {
@@ -88,7 +89,10 @@ TEST_P(ByteCaptions, SpellTheKnownTextOnePairPerPictureInTimeOrder) {
             EXPECT_GT(caption.time, result.captions[i - 1].time) << i;
         }
     }
-    // One picture apart, whatever the container's start time.
+    // Times count the clip's pictures from its first, whatever the container's
+    // start time (the MPEG-TS one starts a frame late): the first caption
+    // rides on picture 0 in every fixture.
+    EXPECT_EQ(result.captions[0].time, 0);
     EXPECT_NEAR(static_cast<double>(result.captions.back().time - result.captions[0].time),
                 kCaptionedPictures - 1.0, 1.0);
     EXPECT_EQ(result.completed, host::imNoErr);
@@ -171,6 +175,26 @@ TEST_F(CaptionModuleTest, DecodingStopsAfterThirtySecondsWithoutACaption) {
                           "0, stopping instead of decoding the rest of the file"),
               1)
         << text;
+}
+
+// A broadcast capture starts long after 0: its captions still count from its
+// first picture, and the half minute without captions is measured from there.
+TEST_F(CaptionModuleTest, AClipStartingLateIsScannedFromItsFirstPicture) {
+    if (!ffmpegProgramsPresent()) {
+        GTEST_SKIP() << kNoFfmpegPrograms;
+    }
+    const TempFolder folder;
+    const fs::path late = folder.path() / "late.ts";
+    const ToolRun made = runProgram(
+        kFfmpegPath, {"-v", "error", "-i", platform::utf8FromPath(captionFixture("h264_a53.mkv")),
+                      "-c", "copy", "-output_ts_offset", "40", platform::utf8FromPath(late)});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const MediaCopy copy(late);
+    const CaptionWalk result = walk(copy);
+    ASSERT_EQ(result.scan.result, host::imNoErr) << log();
+    ASSERT_EQ(result.captions.size(), kCaptionedPictures);
+    EXPECT_EQ(result.captions[0].time, 0);
+    EXPECT_EQ(cea608TextOf(result), kCea608Text);
 }
 
 TEST_F(CaptionModuleTest, AnUnchangedFileIsServedFromItsCacheFile) {
