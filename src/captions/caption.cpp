@@ -31,15 +31,6 @@ int64_t captionTime(bool present, int64_t timestamp, int64_t timeBaseNum, int64_
                                                  std::numeric_limits<int64_t>::max()));
 }
 
-int64_t ticksAfter(int64_t timestamp, int64_t start) {
-    int64_t ticks = 0;
-    if (__builtin_sub_overflow(timestamp, start, &ticks)) {
-        return start < 0 ? std::numeric_limits<int64_t>::max()
-                         : std::numeric_limits<int64_t>::min();
-    }
-    return ticks;
-}
-
 std::string captionTextFromPayload(const uint8_t* data, std::size_t size) {
     if (!data || size == 0) {
         return {};

@@ -35,9 +35,6 @@ struct Caption {
 int64_t captionTime(bool present, int64_t timestamp, int64_t timeBaseNum, int64_t timeBaseDen,
                     int64_t rateNum, int64_t rateDen);
 
-// `timestamp - start`, saturated: both come from the file.
-int64_t ticksAfter(int64_t timestamp, int64_t start);
-
 // The text of a text-subtitle packet: the payload without the one zero byte
 // some demuxers end it with.
 std::string captionTextFromPayload(const uint8_t* data, std::size_t size);

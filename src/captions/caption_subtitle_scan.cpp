@@ -8,6 +8,7 @@
 #include "captions/caption_scanner.h"
 #include "ffmpeg/ffmpeg_ptr.h"
 #include "support/logger.h"
+#include "support/saturating.h"
 #include "video/hw_devices.h"
 
 namespace kestrova {
@@ -67,7 +68,7 @@ void CaptionScanner::scanSubtitles(AVFormatContext* format) {
             Caption caption;
             caption.time = captionTime(
                 packet->pts != AV_NOPTS_VALUE,
-                ticksAfter(packet->pts, clipStartIn(timeBase.num, timeBase.den)), timeBase.num,
+                saturatingSub(packet->pts, clipStartIn(timeBase.num, timeBase.den)), timeBase.num,
                 timeBase.den, content_.frameRateNum, content_.frameRateDen);
             const auto size = static_cast<std::size_t>(packet->size);
             if (kind == CaptionStreamKind::Bytes) {

@@ -4,6 +4,7 @@
 #include "captions/caption_scanner.h"
 #include "ffmpeg/ffmpeg_ptr.h"
 #include "support/logger.h"
+#include "support/saturating.h"
 #include "video/decode_thread_budget.h"
 #include "video/hw_devices.h"
 
@@ -44,16 +45,16 @@ struct VideoScan {
             Caption caption;
             caption.format = kCaptionFormat708;
             caption.data.assign(side->data, side->data + side->size);
-            caption.time = captionTime(frame->pts != AV_NOPTS_VALUE, ticksAfter(frame->pts, start),
-                                       stream->time_base.num, stream->time_base.den,
-                                       rate.frameRateNum, rate.frameRateDen);
+            caption.time = captionTime(frame->pts != AV_NOPTS_VALUE,
+                                       saturatingSub(frame->pts, start), stream->time_base.num,
+                                       stream->time_base.den, rate.frameRateNum, rate.frameRateDen);
             captions.push_back(std::move(caption));
         }
         const int64_t timestamp = frame->best_effort_timestamp != AV_NOPTS_VALUE
                                       ? frame->best_effort_timestamp
                                       : frame->pts;
         if (secondsPerTick > 0 && timestamp != AV_NOPTS_VALUE) {
-            elapsedSeconds = static_cast<double>(ticksAfter(timestamp, start)) * secondsPerTick;
+            elapsedSeconds = static_cast<double>(saturatingSub(timestamp, start)) * secondsPerTick;
         }
     }
 

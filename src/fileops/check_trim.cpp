@@ -4,29 +4,15 @@
 #include "fileops/fileops_selectors.h"
 #include "fileops/keyframe_seek.h"
 #include "fileops/keyframe_snap.h"
-#include "fileops/picture_order.h"
 #include "fileops/remux_table.h"
+#include "fileops/trim_streams.h"
 #include "host/clip_instance.h"
 #include "support/logger.h"
+#include "support/saturating.h"
 #include "video/keyframe_scan.h"
 
 namespace kestrova::host {
 namespace {
-
-// The stream whose keyframes decide a video trim: the mapped one, else the
-// first decodable video stream; -1 when there is none.
-int32_t trimVideoStream(const ClipInstance& clip) {
-    const StreamInfo* mapped = clip.mainDemuxer.findStream(clip.mappedVideo);
-    if (mapped && mapped->hasDecoder) {
-        return mapped->index;
-    }
-    for (const StreamInfo* stream : clip.mainDemuxer.videoStreams()) {
-        if (stream->hasDecoder) {
-            return stream->index;
-        }
-    }
-    return -1;
-}
 
 // The frame number of the last keyframe shown at or before frame `in`, found
 // by reading the stream's packets up to it: container indexes may list only
@@ -45,25 +31,65 @@ int64_t keyframeAtOrBefore(const std::string& path, int32_t stream, int32_t in) 
     }
     const auto& fn = ffmpeg::FfmpegRuntime::instance().fn();
     const AVRational frame{rate.den, rate.num};
-    const int64_t target = info->startTime + fn.av_rescale_q(in, frame, info->timeBase);
+    const int64_t target =
+        saturatingAdd(info->startTime, fn.av_rescale_q(in, frame, info->timeBase));
     // Host frame numbers round to the nearest frame: half a frame of slack.
-    const int64_t limit = target + fn.av_rescale_q(1, frame, info->timeBase) / 2;
+    const int64_t limit = saturatingAdd(target, fn.av_rescale_q(1, frame, info->timeBase) / 2);
     const int64_t found = fileops::seekToKeyframeBefore(own.demuxer(), stream, target, limit);
     return found == AV_NOPTS_VALUE ? -1
                                    : frameNumberOf(found, info->startTime, info->timeBase, rate);
 }
 
+// What the check needs of the clip, copied while the clip is entered: the
+// packet scan then runs without holding the clip's lock, so the clip's
+// frame and audio requests never wait for it.
+struct CheckSource {
+    std::string path;
+    std::string container;
+    int32_t videoStream = -1;
+    std::vector<int64_t> indexedKeyframes;  // from the accelerator file
+};
+
+Result copyCheckSource(void* record, bool keepVideo, CheckSource& source) {
+    LockedClip clip(record, checktrimrec::kPrivateData);
+    if (!clip) {
+        return imUnsupported;
+    }
+    if (!clip->reopen() || !clip->mainDemuxer.demuxer()) {
+        return imTrimDeclined;
+    }
+    source.path = clip->path;
+    source.container = clip->mainDemuxer.formatName();
+    const char* muxer = fileops::muxerForDemuxer(source.container);
+    if (!muxer) {
+        Logger::log(
+            LogLevel::Info, "imCheckTrim8: declining trim for %s (container '%s' not remuxable)",
+            clip->path.c_str(), source.container.empty() ? "unknown" : source.container.c_str());
+        return imTrimDeclined;
+    }
+    if (keepVideo && !fileops::trimKeepsPictureOrder(muxer, clip->mainDemuxer)) {
+        Logger::log(LogLevel::Info,
+                    "imCheckTrim8: declining trim for %s (container '%s' would reorder its "
+                    "long-GOP pictures)",
+                    clip->path.c_str(), source.container.c_str());
+        return imTrimDeclined;
+    }
+    source.videoStream = fileops::trimVideoStream(clip->mainDemuxer, clip->mappedVideo);
+    for (const SeekIndexEntry& entry : clip->seekIndex.entries) {
+        source.indexedKeyframes.push_back(entry.frameIndex);
+    }
+    return imNoErr;
+}
+
 // Frame numbers of keyframes to snap to: the clip's accelerator index when
 // it has one, else the keyframe found before the in point.
-std::vector<int64_t> keyframeFrames(const ClipInstance& clip, int32_t stream, int32_t in) {
-    std::vector<int64_t> frames;
-    if (!clip.seekIndex.entries.empty()) {
-        for (const SeekIndexEntry& entry : clip.seekIndex.entries) {
-            frames.push_back(entry.frameIndex);
-        }
-        return frames;
+std::vector<int64_t> keyframeFrames(const CheckSource& source, int32_t in) {
+    if (!source.indexedKeyframes.empty()) {
+        return source.indexedKeyframes;
     }
-    if (const int64_t keyframe = keyframeAtOrBefore(clip.path, stream, in); keyframe >= 0) {
+    std::vector<int64_t> frames;
+    if (const int64_t keyframe = keyframeAtOrBefore(source.path, source.videoStream, in);
+        keyframe >= 0) {
         frames.push_back(keyframe);
     }
     return frames;
@@ -72,28 +98,13 @@ std::vector<int64_t> keyframeFrames(const ClipInstance& clip, int32_t stream, in
 }  // namespace
 
 Result imCheckTrim8Handler(void* record, void* fileAccess) {
-    LockedClip clip(record, checktrimrec::kPrivateData);
-    if (!record || !fileAccess || !clip) {
+    if (!record || !fileAccess) {
         return imUnsupported;
     }
-    if (!clip->reopen() || !clip->mainDemuxer.demuxer()) {
-        return imTrimDeclined;
-    }
-    const std::string& container = clip->mainDemuxer.formatName();
-    const char* muxer = fileops::muxerForDemuxer(container);
-    if (!muxer) {
-        Logger::log(LogLevel::Info,
-                    "imCheckTrim8: declining trim for %s (container '%s' not remuxable)",
-                    clip->path.c_str(), container.empty() ? "unknown" : container.c_str());
-        return imTrimDeclined;
-    }
     const bool keepVideo = readField<int32_t>(record, checktrimrec::kKeepVideo) != 0;
-    if (keepVideo && !fileops::trimKeepsPictureOrder(muxer, clip->mainDemuxer)) {
-        Logger::log(LogLevel::Info,
-                    "imCheckTrim8: declining trim for %s (container '%s' would reorder its "
-                    "long-GOP pictures)",
-                    clip->path.c_str(), container.c_str());
-        return imTrimDeclined;
+    CheckSource source;
+    if (const Result copied = copyCheckSource(record, keepVideo, source); copied != imNoErr) {
+        return copied;
     }
     const fileops::TrimSpan requested{readField<int32_t>(record, checktrimrec::kTrimIn),
                                       readField<int32_t>(record, checktrimrec::kDuration)};
@@ -101,10 +112,10 @@ Result imCheckTrim8Handler(void* record, void* fileAccess) {
     if (!keepVideo) {
         Logger::log(LogLevel::Debug, "imCheckTrim8: audio pass, accepting in=%d dur=%d",
                     requested.in, requested.duration);
-    } else if (const int32_t stream = trimVideoStream(*clip); stream >= 0) {
-        result = fileops::snapToKeyframe(keyframeFrames(*clip, stream, requested.in), requested);
+    } else if (source.videoStream >= 0) {
+        result = fileops::snapToKeyframe(keyframeFrames(source, requested.in), requested);
         Logger::log(LogLevel::Debug, "imCheckTrim8: video pass for %s: in %d->%d, dur %d->%d",
-                    clip->path.c_str(), requested.in, result.in, requested.duration,
+                    source.path.c_str(), requested.in, result.in, requested.duration,
                     result.duration);
     }
     writeField<int32_t>(record, checktrimrec::kNewTrimIn, result.in);

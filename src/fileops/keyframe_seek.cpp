@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ffmpeg/ffmpeg_ptr.h"
+#include "support/saturating.h"
 
 namespace kestrova::fileops {
 namespace {
@@ -65,8 +66,8 @@ int64_t seekToKeyframeBefore(AVFormatContext* format, int32_t stream, int64_t ta
     // Back by 0, 1, 2, 4 ... seconds; doubling reaches any start long before
     // the step count runs out.
     int64_t back = 0;
-    for (int step = 0; step < 64; ++step, back = back == 0 ? second : back * 2) {
-        const int64_t from = target - back;
+    for (int step = 0; step < 64; ++step, back = back == 0 ? second : saturatingAdd(back, back)) {
+        const int64_t from = saturatingSub(target, back);
         const bool atStart = step == 63 || (back > 0 && from <= start);
         if (atStart || fn.av_seek_frame(format, stream, from, AVSEEK_FLAG_BACKWARD) < 0) {
             seekToStart(fn, format, stream);
@@ -80,7 +81,8 @@ int64_t seekToKeyframeBefore(AVFormatContext* format, int32_t stream, int64_t ta
             break;
         }
     }
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
+    // Streams the demuxer found while reading keep their own setting.
+    for (std::size_t i = 0; i < discard.size() && i < format->nb_streams; ++i) {
         format->streams[i]->discard = discard[i];
     }
     return found;

@@ -1,17 +1,19 @@
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "ffmpeg/ffmpeg_ptr.h"
 #include "fileops/fileops_selectors.h"
 #include "fileops/keyframe_seek.h"
-#include "fileops/picture_order.h"
 #include "fileops/remux_output.h"
 #include "fileops/remux_table.h"
+#include "fileops/trim_streams.h"
 #include "fileops/trim_window.h"
 #include "host/clip_instance.h"
 #include "host/utf16_fields.h"
 #include "support/logger.h"
+#include "support/saturating.h"
 #include "video/hw_devices.h"
 
 namespace kestrova::host {
@@ -46,7 +48,7 @@ TrimRequest readRequest(const void* record) {
 }
 
 // How a trim ended.
-enum class TrimEnd { Completed, Cancelled, ReadFailed, WriteFailed };
+enum class TrimEnd { Completed, Cancelled, ReadFailed, WriteFailed, NothingInSpan };
 
 Result answerFor(TrimEnd end) {
     switch (end) {
@@ -74,10 +76,10 @@ class PacketCopier {
         const int32_t target = map_[stream];
         const int64_t offset = fn_.av_rescale_q(origin, referenceBase_, inBase);
         if (packet->pts != AV_NOPTS_VALUE) {
-            packet->pts -= offset;
+            packet->pts = saturatingSub(packet->pts, offset);
         }
         if (packet->dts != AV_NOPTS_VALUE) {
-            packet->dts -= offset;
+            packet->dts = saturatingSub(packet->dts, offset);
         }
         // Only reordered video may start before 0. Elsewhere the origin's
         // rounding into this time base can leave a packet kept at the origin
@@ -118,7 +120,12 @@ int64_t hostToTimestamp(const ffmpeg::FfmpegFunctions& fn, int64_t count,
     if (request.scale < 1 || request.sampleSize < 1) {
         return 0;
     }
-    return fn.av_rescale_q(count, AVRational{request.sampleSize, request.scale}, base);
+    const int64_t timestamp =
+        fn.av_rescale_q(count, AVRational{request.sampleSize, request.scale}, base);
+    if (timestamp == AV_NOPTS_VALUE) {  // beyond the range
+        return count < 0 ? kLeastTimestamp : std::numeric_limits<int64_t>::max();
+    }
+    return timestamp;
 }
 
 // Packets of every stream are compared in microseconds: in the reference
@@ -141,13 +148,13 @@ struct Reference {
 // The stream the span is measured on, and the span. Host trim points count
 // from the clip's start, so the stream's own start time is added.
 Reference referenceFor(const ffmpeg::FfmpegFunctions& fn, const ClipDescription& source,
-                       const TrimRequest& request) {
+                       const TrimRequest& request, int32_t videoStream) {
     Reference reference;
-    const auto video = source.videoStreams();
+    const StreamInfo* video = source.findStream(videoStream);
     const auto audio = source.audioStreams();
     const StreamInfo* info = nullptr;
-    if (request.keepVideo && !video.empty()) {
-        info = video.front();
+    if (request.keepVideo && video) {
+        info = video;
     } else if (request.keepAudio && !audio.empty()) {
         info = audio.front();
     } else if (!source.streams().empty()) {
@@ -158,11 +165,11 @@ Reference referenceFor(const ffmpeg::FfmpegFunctions& fn, const ClipDescription&
     }
     reference.base = info->timeBase;
     const int64_t start = info->startTime;
-    reference.in = start + hostToTimestamp(fn, request.in, request, reference.base);
-    const int64_t out =
-        start + hostToTimestamp(fn, static_cast<int64_t>(request.in) + request.duration, request,
-                                reference.base);
-    if ((request.keepVideo && !video.empty()) || (request.keepAudio && !audio.empty())) {
+    reference.in = saturatingAdd(start, hostToTimestamp(fn, request.in, request, reference.base));
+    const int64_t out = saturatingAdd(
+        start, hostToTimestamp(fn, static_cast<int64_t>(request.in) + request.duration, request,
+                               reference.base));
+    if ((request.keepVideo && video) || (request.keepAudio && !audio.empty())) {
         reference.stream = info->index;
         reference.video = info->mediaType == AVMEDIA_TYPE_VIDEO;
     }
@@ -334,41 +341,65 @@ CopyOutcome copyPackets(const ffmpeg::FfmpegFunctions& fn, AVFormatContext* in,
     return ended(writeAll(selector.finish()) ? TrimEnd::Completed : TrimEnd::WriteFailed);
 }
 
-}  // namespace
+// What the trim needs of the clip, copied while the clip is entered: the
+// remux then runs on a demuxer of its own without holding the clip's lock,
+// so the clip's frame and audio requests, and a progress callback that asks
+// the clip for anything, never wait for the whole trim.
+struct TrimSource {
+    std::string path;
+    const char* muxer = nullptr;
+    int32_t videoStream = -1;
+};
 
-Result imTrimFile8Handler(void* fileAccess, void* record) {
+Result copyTrimSource(void* record, const TrimRequest& request, TrimSource& source) {
     LockedClip clip(record, trimrec::kPrivateData);
-    if (!record || !fileAccess || !clip) {
+    if (!clip) {
         return imUnsupported;
     }
-    const auto& runtime = ffmpeg::FfmpegRuntime::instance();
-    if (!clip->reopen() || !runtime.available() || !clip->mainDemuxer.demuxer()) {
+    if (!clip->reopen() || !ffmpeg::FfmpegRuntime::instance().available() ||
+        !clip->mainDemuxer.demuxer()) {
         return imTrimDeclined;
     }
-    const char* muxer =
+    source.path = clip->path;
+    source.muxer =
         fileops::trimMuxerFor(clip->mainDemuxer.formatName(), majorBrandOf(clip->mainDemuxer));
-    if (!muxer) {
+    if (!source.muxer) {
         Logger::log(LogLevel::Info, "imTrimFile8: declining trim for %s (not remuxable)",
                     clip->path.c_str());
         return imTrimDeclined;
     }
-    const TrimRequest request = readRequest(record);
     if (request.destination.empty()) {
         return imFailure;
     }
-    if (request.keepVideo && !fileops::trimKeepsPictureOrder(muxer, clip->mainDemuxer)) {
+    if (request.keepVideo && !fileops::trimKeepsPictureOrder(source.muxer, clip->mainDemuxer)) {
         Logger::log(LogLevel::Info,
                     "imTrimFile8: declining trim for %s (%s would reorder its long-GOP pictures)",
-                    clip->path.c_str(), muxer);
+                    clip->path.c_str(), source.muxer);
         return imTrimDeclined;
     }
+    source.videoStream = fileops::trimVideoStream(clip->mainDemuxer, clip->mappedVideo);
+    return imNoErr;
+}
+
+}  // namespace
+
+Result imTrimFile8Handler(void* fileAccess, void* record) {
+    if (!record || !fileAccess) {
+        return imUnsupported;
+    }
+    const TrimRequest request = readRequest(record);
+    TrimSource trim;
+    if (const Result copied = copyTrimSource(record, request, trim); copied != imNoErr) {
+        return copied;
+    }
+    const char* muxer = trim.muxer;
     Logger::log(LogLevel::Info, "imTrimFile8: trimming %s -> %s (in=%d dur=%d scale=%d/%d)",
-                clip->path.c_str(), request.destination.c_str(), request.in, request.duration,
+                trim.path.c_str(), request.destination.c_str(), request.in, request.duration,
                 request.scale, request.sampleSize);
-    const auto& fn = runtime.fn();
+    const auto& fn = ffmpeg::FfmpegRuntime::instance().fn();
     // A demuxer of the trim's own, so the clip's decoder keeps its place.
     ClipDescription source;
-    if (source.probe(clip->path).status != ProbeStatus::Ok) {
+    if (source.probe(trim.path).status != ProbeStatus::Ok) {
         return imTrimDeclined;
     }
     fileops::RemuxOutput output;
@@ -397,13 +428,19 @@ Result imTrimFile8Handler(void* fileAccess, void* record) {
                     avErrorText(header).c_str());
         return imTrimDeclined;
     }
-    const Reference reference = referenceFor(fn, source, request);
+    const Reference reference = referenceFor(fn, source, request, trim.videoStream);
     if (reference.stream >= 0 && request.in > 0) {
         seekToSpanStart(fn, source.demuxer(), reference);
     }
     const CopyOutcome copied =
         copyPackets(fn, source.demuxer(), output.context(), plan, reference, request);
     TrimEnd end = copied.end;
+    // A file of headers alone is no trim: the host would link an empty clip.
+    if (end == TrimEnd::Completed && copied.written == 0) {
+        Logger::log(LogLevel::Error, "imTrimFile8: no packets of %s lie in the span",
+                    trim.path.c_str());
+        end = TrimEnd::NothingInSpan;
+    }
     if (end == TrimEnd::Completed) {
         if (const int trailer = fn.av_write_trailer(output.context()); trailer < 0) {
             Logger::log(LogLevel::Error, "imTrimFile8: av_write_trailer failed: %s",

@@ -156,6 +156,32 @@ TEST_F(TrimRulesTest, LongGopVideoInMxfIsDeclined) {
     EXPECT_NE(log().find("would reorder its long-GOP pictures"), std::string::npos);
 }
 
+// A file of headers alone is no trim: the host would link an empty clip.
+TEST_F(TrimRulesTest, ASpanPastTheEndFailsWithoutAFile) {
+    OpenClip clip(host(), fixturePath("h264_closed.mkv"));
+    hostsim::TrimSpec spec{250, 25, 25, 1, true, false, destination("late.mkv")};
+    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), spec), host::imFailure);
+    EXPECT_TRUE(filesIn(folder.path()).empty());
+    EXPECT_NE(log().find("imTrimFile8: no packets of"), std::string::npos);
+}
+
+// The remux runs outside the clip's lock: the clip answers its other
+// selectors meanwhile, the host's progress callback among them.
+TEST_F(TrimRulesTest, TheClipAnswersDuringATrim) {
+    OpenClip clip(host(), fixturePath("h264_closed.mkv"));
+    hostsim::Progress progress;
+    std::vector<host::Result> answers;
+    progress.onReport = [&](int32_t) {
+        answers.push_back(hostsim::getInfo(host(), clip.clip(), 0).result);
+    };
+    hostsim::TrimSpec spec{0, 75, 25, 1, true, true, destination("whole.mkv")};
+    ASSERT_EQ(hostsim::trimFile(host(), clip.clip(), spec, &progress), host::imNoErr);
+    ASSERT_FALSE(answers.empty());
+    for (const host::Result answer : answers) {
+        EXPECT_EQ(answer, host::imNoErr);
+    }
+}
+
 TEST_F(TrimRulesTest, TheAudioPassAndIntraOnlyVideoKeepTheRequest) {
     OpenClip h264(host(), fixturePath("h264_closed.mkv"));
     const auto audioPass = hostsim::checkTrim(host(), h264.clip(), 30, 10, true, false);
