@@ -67,20 +67,20 @@ CheckTrimAnswer checkTrim(const Host& host, void* privateData, int32_t in, int32
     return answer;
 }
 
-host::Result trimFile(const Host& host, void* privateData, const TrimSpec& spec,
+host::Result trimFile(const Host& host, void* privateData, const TrimOrder& order,
                       Progress* progress) {
     namespace rec = host::trimrec;
-    const std::u16string destination = widePath(spec.destination);
+    const std::u16string destination = widePath(order.destination);
     std::vector<uint8_t> access(host::fileaccess::kSize, 0);
     std::vector<uint8_t> record(rec::kSize, Host::kFillByte);
     host::writeField<void*>(record.data(), rec::kPrivateData, privateData);
-    host::writeField<int32_t>(record.data(), rec::kTrimIn, spec.in);
-    host::writeField<int32_t>(record.data(), rec::kDuration, spec.duration);
-    host::writeField<int32_t>(record.data(), rec::kKeepAudio, spec.keepAudio ? 1 : 0);
-    host::writeField<int32_t>(record.data(), rec::kKeepVideo, spec.keepVideo ? 1 : 0);
+    host::writeField<int32_t>(record.data(), rec::kTrimIn, order.in);
+    host::writeField<int32_t>(record.data(), rec::kDuration, order.duration);
+    host::writeField<int32_t>(record.data(), rec::kKeepAudio, order.keepAudio ? 1 : 0);
+    host::writeField<int32_t>(record.data(), rec::kKeepVideo, order.keepVideo ? 1 : 0);
     host::writeField<const char16_t*>(record.data(), rec::kDestination, destination.c_str());
-    host::writeField<int32_t>(record.data(), rec::kScale, spec.scale);
-    host::writeField<int32_t>(record.data(), rec::kSampleSize, spec.sampleSize);
+    host::writeField<int32_t>(record.data(), rec::kScale, order.scale);
+    host::writeField<int32_t>(record.data(), rec::kSampleSize, order.sampleSize);
     host::writeField<host::ProgressFn>(record.data(), rec::kProgress, callbackOf(progress));
     host::writeField<void*>(record.data(), rec::kContext, progress);
     return host.call(host::imTrimFile8, access.data(), record.data());

@@ -55,7 +55,7 @@ struct CheckTrimAnswer {
 CheckTrimAnswer checkTrim(const Host& host, void* privateData, int32_t in, int32_t duration,
                           bool keepAudio, bool keepVideo);
 
-struct TrimSpec {
+struct TrimOrder {
     int32_t in = 0;
     int32_t duration = 0;
     int32_t scale = 25;
@@ -65,7 +65,7 @@ struct TrimSpec {
     std::string destination;
 };
 // imTrimFile8; `progress` may be null (no callback).
-host::Result trimFile(const Host& host, void* privateData, const TrimSpec& spec,
+host::Result trimFile(const Host& host, void* privateData, const TrimOrder& order,
                       Progress* progress = nullptr);
 
 // imCopyFile; `progress` may be null (no callback).

@@ -35,8 +35,8 @@ const Operation kOperations[] = {
     {"trim",
      [](const hostsim::Host& host, const std::string& destination, hostsim::Progress* progress) {
          OpenClip clip(host, fixturePath("h264_closed.mkv"));
-         hostsim::TrimSpec spec{0, 75, 25, 1, true, true, destination};
-         return hostsim::trimFile(host, clip.clip(), spec, progress);
+         hostsim::TrimOrder order{0, 75, 25, 1, true, true, destination};
+         return hostsim::trimFile(host, clip.clip(), order, progress);
      },
      host::imTrimWriteFailed, host::imTrimWriteFailed},
     {"copy",

@@ -64,12 +64,12 @@ TEST_P(TrimFileTest, WritesTheKeptSpanFromItsKeyframe) {
         ASSERT_EQ(check.result, host::imNoErr);
         EXPECT_EQ(check.in, c.keyframeIn);
         EXPECT_EQ(check.duration, c.duration + c.in - c.keyframeIn);
-        hostsim::TrimSpec spec;
-        spec.in = check.in;
-        spec.duration = check.duration;
-        spec.destination = output;
+        hostsim::TrimOrder order;
+        order.in = check.in;
+        order.duration = check.duration;
+        order.destination = output;
         hostsim::Progress progress;
-        ASSERT_EQ(hostsim::trimFile(host(), clip.clip(), spec, &progress), host::imNoErr);
+        ASSERT_EQ(hostsim::trimFile(host(), clip.clip(), order, &progress), host::imNoErr);
         for (const auto& report : progress.reports()) {
             EXPECT_EQ(report.total, check.duration);
             EXPECT_LE(report.done, report.total);
@@ -137,8 +137,8 @@ TEST_F(TrimRulesTest, AClipReadByTheWavDemuxerIsDeclined) {
     ASSERT_EQ(clip.answer.result, host::imNoErr);
     EXPECT_EQ(hostsim::checkTrim(host(), clip.clip(), 0, 25, true, false).result,
               host::imTrimDeclined);
-    hostsim::TrimSpec spec{0, 25, 25, 1, true, false, destination("out.wav")};
-    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), spec), host::imTrimDeclined);
+    hostsim::TrimOrder order{0, 25, 25, 1, true, false, destination("out.wav")};
+    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), order), host::imTrimDeclined);
     EXPECT_TRUE(filesIn(folder.path()).empty());
     EXPECT_NE(log().find("imCheckTrim8: declining trim for"), std::string::npos);
 }
@@ -150,8 +150,8 @@ TEST_F(TrimRulesTest, LongGopVideoInMxfIsDeclined) {
     ASSERT_EQ(clip.answer.result, host::imNoErr);
     EXPECT_EQ(hostsim::checkTrim(host(), clip.clip(), 13, 25, true, true).result,
               host::imTrimDeclined);
-    hostsim::TrimSpec spec{12, 26, 25, 1, true, true, destination("out.mxf")};
-    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), spec), host::imTrimDeclined);
+    hostsim::TrimOrder order{12, 26, 25, 1, true, true, destination("out.mxf")};
+    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), order), host::imTrimDeclined);
     EXPECT_TRUE(filesIn(folder.path()).empty());
     EXPECT_NE(log().find("would reorder its long-GOP pictures"), std::string::npos);
 }
@@ -159,8 +159,8 @@ TEST_F(TrimRulesTest, LongGopVideoInMxfIsDeclined) {
 // A file of headers alone is no trim: the host would link an empty clip.
 TEST_F(TrimRulesTest, ASpanPastTheEndFailsWithoutAFile) {
     OpenClip clip(host(), fixturePath("h264_closed.mkv"));
-    hostsim::TrimSpec spec{250, 25, 25, 1, true, false, destination("late.mkv")};
-    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), spec), host::imFailure);
+    hostsim::TrimOrder order{250, 25, 25, 1, true, false, destination("late.mkv")};
+    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), order), host::imFailure);
     EXPECT_TRUE(filesIn(folder.path()).empty());
     EXPECT_NE(log().find("imTrimFile8: no packets of"), std::string::npos);
 }
@@ -174,8 +174,8 @@ TEST_F(TrimRulesTest, TheClipAnswersDuringATrim) {
     progress.onReport = [&](int32_t) {
         answers.push_back(hostsim::getInfo(host(), clip.clip(), 0).result);
     };
-    hostsim::TrimSpec spec{0, 75, 25, 1, true, true, destination("whole.mkv")};
-    ASSERT_EQ(hostsim::trimFile(host(), clip.clip(), spec, &progress), host::imNoErr);
+    hostsim::TrimOrder order{0, 75, 25, 1, true, true, destination("whole.mkv")};
+    ASSERT_EQ(hostsim::trimFile(host(), clip.clip(), order, &progress), host::imNoErr);
     ASSERT_FALSE(answers.empty());
     for (const host::Result answer : answers) {
         EXPECT_EQ(answer, host::imNoErr);
@@ -196,8 +196,8 @@ TEST_F(TrimRulesTest, TheAudioPassAndIntraOnlyVideoKeepTheRequest) {
 
 TEST_F(TrimRulesTest, KeepingOnlyAudioOfAClipWithoutAudioCopiesNothing) {
     OpenClip clip(host(), fixturePath("vp9.webm"));
-    hostsim::TrimSpec spec{0, 25, 25, 1, true, false, destination("audio.webm")};
-    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), spec), host::imTrimDeclined);
+    hostsim::TrimOrder order{0, 25, 25, 1, true, false, destination("audio.webm")};
+    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), order), host::imTrimDeclined);
     EXPECT_TRUE(filesIn(folder.path()).empty());
     EXPECT_NE(log().find("imTrimFile8: no streams to copy"), std::string::npos);
 }
@@ -208,16 +208,16 @@ TEST_F(TrimRulesTest, AudioAloneIsTrimmedFromTheInPoint) {
     }
     OpenClip clip(host(), fixturePath("h264_closed.mkv"));
     const std::string out = destination("audio.mkv");
-    hostsim::TrimSpec spec{25, 25, 25, 1, true, false, out};
-    ASSERT_EQ(hostsim::trimFile(host(), clip.clip(), spec), host::imNoErr);
+    hostsim::TrimOrder order{25, 25, 25, 1, true, false, out};
+    ASSERT_EQ(hostsim::trimFile(host(), clip.clip(), order), host::imNoErr);
     const ProbedFile trimmed = probeFile(out);
     EXPECT_EQ(trimmed.streamTypes, std::vector<std::string>{"audio"});
     EXPECT_NEAR(trimmed.duration, 1.0, 0.05);
 }
 
 TEST_F(TrimRulesTest, EveryRecordNeedsItsClip) {
-    hostsim::TrimSpec spec{0, 25, 25, 1, true, true, destination("none.mkv")};
-    EXPECT_EQ(hostsim::trimFile(host(), nullptr, spec), host::imUnsupported);
+    hostsim::TrimOrder order{0, 25, 25, 1, true, true, destination("none.mkv")};
+    EXPECT_EQ(hostsim::trimFile(host(), nullptr, order), host::imUnsupported);
     EXPECT_EQ(hostsim::checkTrim(host(), nullptr, 0, 25, true, true).result, host::imUnsupported);
     EXPECT_EQ(hostsim::calcSize(host(), nullptr, 0, 0, 25, 1).result, host::imUnsupported);
     EXPECT_EQ(host().call(host::imTrimFile8, nullptr, nullptr), host::imUnsupported);
@@ -226,8 +226,8 @@ TEST_F(TrimRulesTest, EveryRecordNeedsItsClip) {
 
 TEST_F(TrimRulesTest, AnEmptyDestinationFails) {
     OpenClip clip(host(), fixturePath("h264_closed.mkv"));
-    hostsim::TrimSpec spec{0, 25, 25, 1, true, true, ""};
-    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), spec), host::imFailure);
+    hostsim::TrimOrder order{0, 25, 25, 1, true, true, ""};
+    EXPECT_EQ(hostsim::trimFile(host(), clip.clip(), order), host::imFailure);
 }
 
 // Sizes: the whole file exactly, a span from the container's bit rate, and

@@ -97,17 +97,17 @@ int runTrim(const GlobalOptions& options, const std::vector<std::string>& argume
         return exitCode;
     }
     const HostUnits units = unitsOf(clip->info());
-    hostsim::TrimSpec spec;
-    spec.keepAudio = !options.noAudio;
-    spec.keepVideo = !options.noVideo;
-    spec.scale = units.scale;
-    spec.sampleSize = units.sampleSize;
-    spec.destination = platform::utf8FromPath(*options.out);
+    hostsim::TrimOrder order;
+    order.keepAudio = !options.noAudio;
+    order.keepVideo = !options.noVideo;
+    order.scale = units.scale;
+    order.sampleSize = units.sampleSize;
+    order.destination = platform::utf8FromPath(*options.out);
     const int32_t requestedIn = units.count(*options.in);
     const int32_t requestedDuration = units.count(*options.duration);
     hostsim::CheckTrimAnswer check =
         hostsim::checkTrim(session->host(), clip->privateData(), requestedIn, requestedDuration,
-                           spec.keepAudio, spec.keepVideo);
+                           order.keepAudio, order.keepVideo);
     if (check.result != host::imNoErr) {
         // The importer left its answer fields alone.
         check.in = requestedIn;
@@ -116,11 +116,11 @@ int runTrim(const GlobalOptions& options, const std::vector<std::string>& argume
     host::Result answer = check.result;
     double ms = 0;
     if (check.result == host::imNoErr) {
-        spec.in = check.in;
-        spec.duration = check.duration;
+        order.in = check.in;
+        order.duration = check.duration;
         ProgressDisplay display;
         const auto start = std::chrono::steady_clock::now();
-        answer = hostsim::trimFile(session->host(), clip->privateData(), spec, &display.progress);
+        answer = hostsim::trimFile(session->host(), clip->privateData(), order, &display.progress);
         ms = millisecondsSince(start);
         if (answer == host::imNoErr) {
             display.complete();
@@ -134,7 +134,7 @@ int runTrim(const GlobalOptions& options, const std::vector<std::string>& argume
         json.key("in").value(check.in).key("duration").value(check.duration);
         json.key("inSeconds").number(units.seconds(check.in), 6);
         json.key("durationSeconds").number(units.seconds(check.duration), 6);
-        json.key("out").value(spec.destination).key("ms").number(ms, 3);
+        json.key("out").value(order.destination).key("ms").number(ms, 3);
         std::printf("%s\n", json.endObject().text().c_str());
     } else if (check.result != host::imNoErr) {
         std::printf("imCheckTrim8: answer %d, the importer does not trim %s\n", check.result,
@@ -143,7 +143,7 @@ int runTrim(const GlobalOptions& options, const std::vector<std::string>& argume
         std::printf("imCheckTrim8: answer 0, in %d -> %d %s (%.3f s), duration %d -> %d (%.3f s)\n",
                     requestedIn, check.in, units.name, units.seconds(check.in), requestedDuration,
                     check.duration, units.seconds(check.duration));
-        std::printf("imTrimFile8: answer %d, %s in %.3f ms\n", answer, spec.destination.c_str(),
+        std::printf("imTrimFile8: answer %d, %s in %.3f ms\n", answer, order.destination.c_str(),
                     ms);
     }
     return exitFor(answer);
